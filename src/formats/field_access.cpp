@@ -1,0 +1,229 @@
+#include "formats/field_access.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace tessel {
+
+bool ByteReader::Take(size_t n) {
+  if (!ok_ || data_.size() - pos_ < n) {
+    ok_ = false;
+    return false;
+  }
+  pos_ += n;
+  return true;
+}
+
+uint8_t ByteReader::U8() { return Take(1) ? data_[pos_ - 1] : 0; }
+
+uint16_t ByteReader::U16() {
+  if (!Take(2)) return 0;
+  const uint8_t* p = data_.data() + pos_ - 2;
+  return static_cast<uint16_t>(p[0] << 8 | p[1]);
+}
+
+uint32_t ByteReader::U24() {
+  if (!Take(3)) return 0;
+  const uint8_t* p = data_.data() + pos_ - 3;
+  return uint32_t{p[0]} << 16 | uint32_t{p[1]} << 8 | p[2];
+}
+
+uint32_t ByteReader::U32() {
+  if (!Take(4)) return 0;
+  const uint8_t* p = data_.data() + pos_ - 4;
+  return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3];
+}
+
+uint64_t ByteReader::U64() {
+  const uint64_t high = U32();
+  return high << 32 | U32();
+}
+
+void ByteReader::Bytes(uint8_t* out, size_t n) {
+  if (Take(n)) {
+    if (n) std::memcpy(out, data_.data() + pos_ - n, n);
+  } else if (n) {
+    std::memset(out, 0, n);
+  }
+}
+
+std::vector<uint8_t> ByteReader::Vector(size_t n) {
+  if (!Take(n)) return {};
+  return {data_.begin() + static_cast<std::ptrdiff_t>(pos_ - n),
+          data_.begin() + static_cast<std::ptrdiff_t>(pos_)};
+}
+
+void ByteReader::Skip(size_t n) { Take(n); }
+
+void ByteReader::Seek(size_t pos) {
+  if (!ok_ || pos > data_.size()) {
+    ok_ = false;
+    return;
+  }
+  pos_ = pos;
+}
+
+ByteReader ByteReader::Sub(size_t n) {
+  const size_t start = pos_;
+  if (!Take(n)) {
+    ByteReader failed;
+    failed.ok_ = false;
+    return failed;
+  }
+  return ByteReader(data_.subspan(start, n));
+}
+
+ByteReader ByteReader::Slice(size_t offset, size_t n) {
+  if (!ok_ || offset > data_.size() || data_.size() - offset < n) {
+    ok_ = false;
+    ByteReader failed;
+    failed.ok_ = false;
+    return failed;
+  }
+  return ByteReader(data_.subspan(offset, n));
+}
+
+ByteReader ByteReader::From(size_t offset) {
+  return Slice(offset, offset <= data_.size() ? data_.size() - offset : 0);
+}
+
+void ByteWriter::Grow(size_t end) {
+  if (end > buffer_.size()) buffer_.resize(end, 0);
+}
+
+size_t ByteWriter::Reserve(size_t n) {
+  const size_t at = pos_;
+  Zeros(n);
+  return at;
+}
+
+void ByteWriter::U8(uint8_t v) {
+  Grow(pos_ + 1);
+  buffer_[pos_++] = v;
+}
+
+void ByteWriter::U16(uint16_t v) {
+  U8(static_cast<uint8_t>(v >> 8));
+  U8(static_cast<uint8_t>(v));
+}
+
+void ByteWriter::U24(uint32_t v) {
+  U8(static_cast<uint8_t>(v >> 16));
+  U16(static_cast<uint16_t>(v));
+}
+
+void ByteWriter::U32(uint32_t v) {
+  U16(static_cast<uint16_t>(v >> 16));
+  U16(static_cast<uint16_t>(v));
+}
+
+void ByteWriter::U64(uint64_t v) {
+  U32(static_cast<uint32_t>(v >> 32));
+  U32(static_cast<uint32_t>(v));
+}
+
+void ByteWriter::Bytes(const uint8_t* data, size_t n) {
+  if (!n) return;
+  Grow(pos_ + n);
+  std::memcpy(buffer_.data() + pos_, data, n);
+  pos_ += n;
+}
+
+void ByteWriter::Zeros(size_t n) {
+  Grow(pos_ + n);
+  pos_ += n;
+}
+
+void ByteWriter::Seek(size_t pos) {
+  Grow(pos);
+  pos_ = pos;
+}
+
+void ByteWriter::PatchU8(size_t at, uint8_t v) {
+  Grow(at + 1);
+  buffer_[at] = v;
+}
+
+void ByteWriter::PatchU16(size_t at, uint16_t v) {
+  PatchU8(at, static_cast<uint8_t>(v >> 8));
+  PatchU8(at + 1, static_cast<uint8_t>(v));
+}
+
+void ByteWriter::PatchU32(size_t at, uint32_t v) {
+  PatchU16(at, static_cast<uint16_t>(v >> 16));
+  PatchU16(at + 2, static_cast<uint16_t>(v));
+}
+
+uint64_t BitReader::Bits(unsigned n) {
+  if (n > 64 || !ok_ || bits_left() < n) {
+    ok_ = false;
+    return 0;
+  }
+  uint64_t value = 0;
+  while (n > 0) {
+    const size_t byte = static_cast<size_t>(bit_pos_ >> 3);
+    const unsigned offset = static_cast<unsigned>(bit_pos_ & 7);
+    const unsigned take = std::min(n, 8 - offset);
+    const unsigned shift = 8 - offset - take;
+    const uint64_t chunk = (data_[byte] >> shift) & ((1u << take) - 1);
+    value = value << take | chunk;
+    bit_pos_ += take;
+    n -= take;
+  }
+  return value;
+}
+
+void BitReader::Skip(uint64_t n) {
+  if (!ok_ || bits_left() < n) {
+    ok_ = false;
+    return;
+  }
+  bit_pos_ += n;
+}
+
+void BitReader::AlignToByte() {
+  if (!byte_aligned()) Skip(8 - (bit_pos_ & 7));
+}
+
+uint32_t BitReader::Ue() {
+  unsigned zeros = 0;
+  while (ok_ && Bits(1) == 0) {
+    if (++zeros > 31) {
+      ok_ = false;
+      return 0;
+    }
+  }
+  if (!ok_) return 0;
+  const uint64_t rest = Bits(zeros);
+  return static_cast<uint32_t>((uint64_t{1} << zeros) - 1 + rest);
+}
+
+int32_t BitReader::Se() {
+  const uint32_t k = Ue();
+  const int64_t magnitude = (int64_t{k} + 1) / 2;
+  return static_cast<int32_t>((k & 1) ? magnitude : -magnitude);
+}
+
+void BitWriter::Bits(uint64_t value, unsigned n) {
+  for (unsigned i = n; i-- > 0;) {
+    if ((bit_pos_ & 7) == 0) bytes_.push_back(0);
+    if ((value >> i) & 1) bytes_.back() |= static_cast<uint8_t>(0x80u >> (bit_pos_ & 7));
+    ++bit_pos_;
+  }
+}
+
+void BitWriter::AlignToByte() {
+  if (bit_pos_ & 7) bit_pos_ += 8 - (bit_pos_ & 7);
+}
+
+std::string CharField(std::span<const uint8_t> raw) {
+  const auto end = std::find(raw.begin(), raw.end(), uint8_t{0});
+  return std::string(raw.begin(), end);
+}
+
+void SetCharField(std::span<uint8_t> field, std::string_view text) {
+  std::fill(field.begin(), field.end(), uint8_t{0});
+  std::copy_n(text.begin(), std::min(text.size(), field.size()), field.begin());
+}
+
+}  // namespace tessel

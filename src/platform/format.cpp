@@ -1,0 +1,27 @@
+#include "platform/format.h"
+
+#include <cstdio>
+
+namespace tessel {
+
+std::string VFormat(const char* fmt, va_list args) {
+  va_list copy;
+  va_copy(copy, args);
+  const int needed = std::vsnprintf(nullptr, 0, fmt, copy);
+  va_end(copy);
+  if (needed <= 0) return {};
+  std::string out(static_cast<size_t>(needed) + 1, '\0');
+  std::vsnprintf(out.data(), out.size(), fmt, args);
+  out.resize(static_cast<size_t>(needed));
+  return out;
+}
+
+std::string Format(const char* fmt, ...) {
+  va_list args;
+  va_start(args, fmt);
+  std::string out = VFormat(fmt, args);
+  va_end(args);
+  return out;
+}
+
+}  // namespace tessel
