@@ -24,7 +24,9 @@ ssize_t ReadFully(int fd, uint8_t* data, size_t size) {
 
 }  // namespace
 
-BitFile::~BitFile() { Close(); }
+BitFile::~BitFile() {
+  Close();
+}
 
 bool BitFile::Open(const std::filesystem::path& path) {
   Close();

@@ -71,8 +71,7 @@ void DumpArchive::DecName(std::string_view prefix, std::string_view name, int co
   Field(prefix, name, Format("%d(%.*s)", code, SV(text)), false);
 }
 
-void DumpArchive::Reserved8(std::string_view prefix, std::string_view name,
-                            const uint8_t (&b)[8]) {
+void DumpArchive::Reserved8(std::string_view prefix, std::string_view name, const uint8_t (&b)[8]) {
   Field(prefix, name,
         Format("0x%02X %02X %02X %02X %02X %02X %02X %02X", b[0], b[1], b[2], b[3], b[4], b[5],
                b[6], b[7]),
@@ -107,8 +106,8 @@ void DumpArchive::Ordinal(std::string_view prefix, int index) {
 }
 
 void DumpArchive::Pair(std::string_view prefix, int index, int first, int second) {
-  Emit({DumpLine::Kind::kPair, prefix.size(), std::string(), index,
-        Format("%d, %d", first, second), false},
+  Emit({DumpLine::Kind::kPair, prefix.size(), std::string(), index, Format("%d, %d", first, second),
+        false},
        Format("%.*s %d: %d, %d\n", SV(prefix), index, first, second));
 }
 

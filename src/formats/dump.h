@@ -23,8 +23,8 @@ struct DumpLine {
   Kind kind = Kind::kField;
   size_t depth = 0;  // prefix length: one blank per nesting level
   std::string name;
-  int index = -1;     // list position for kElement and kPair
-  std::string value;  // the value as printed
+  int index = -1;        // list position for kElement and kPair
+  std::string value;     // the value as printed
   bool numeric = false;  // the value prints as a plain decimal number
 };
 
@@ -84,6 +84,8 @@ class DumpArchive {
 };
 
 // The prefix of a nested record: one more blank.
-inline std::string Nested(std::string_view prefix) { return std::string(prefix) + ' '; }
+inline std::string Nested(std::string_view prefix) {
+  return std::string(prefix) + ' ';
+}
 
 }  // namespace tessel

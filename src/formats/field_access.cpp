@@ -14,7 +14,9 @@ bool ByteReader::Take(size_t n) {
   return true;
 }
 
-uint8_t ByteReader::U8() { return Take(1) ? data_[pos_ - 1] : 0; }
+uint8_t ByteReader::U8() {
+  return Take(1) ? data_[pos_ - 1] : 0;
+}
 
 uint16_t ByteReader::U16() {
   if (!Take(2)) return 0;
@@ -53,7 +55,9 @@ std::vector<uint8_t> ByteReader::Vector(size_t n) {
           data_.begin() + static_cast<std::ptrdiff_t>(pos_)};
 }
 
-void ByteReader::Skip(size_t n) { Take(n); }
+void ByteReader::Skip(size_t n) {
+  Take(n);
+}
 
 void ByteReader::Seek(size_t pos) {
   if (!ok_ || pos > data_.size()) {

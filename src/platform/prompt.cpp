@@ -13,9 +13,12 @@ class StderrPrompt final : public Prompt {
   PromptAnswer Ask(std::string_view text, PromptButtons buttons, PromptIcon icon) override {
     Message(text, icon);
     switch (buttons) {
-      case PromptButtons::kOk: return PromptAnswer::kOk;
-      case PromptButtons::kYesNo: return PromptAnswer::kNo;
-      default: return PromptAnswer::kCancel;
+      case PromptButtons::kOk:
+        return PromptAnswer::kOk;
+      case PromptButtons::kYesNo:
+        return PromptAnswer::kNo;
+      default:
+        return PromptAnswer::kCancel;
     }
   }
 };
@@ -25,17 +28,27 @@ Prompt* g_prompt = nullptr;
 
 }  // namespace
 
-void SetPrompt(Prompt* prompt) { g_prompt = prompt; }
+void SetPrompt(Prompt* prompt) {
+  g_prompt = prompt;
+}
 
-Prompt& CurrentPrompt() { return g_prompt ? *g_prompt : g_default_prompt; }
+Prompt& CurrentPrompt() {
+  return g_prompt ? *g_prompt : g_default_prompt;
+}
 
-void ShowMessage(std::string_view text, PromptIcon icon) { CurrentPrompt().Message(text, icon); }
+void ShowMessage(std::string_view text, PromptIcon icon) {
+  CurrentPrompt().Message(text, icon);
+}
 
 PromptAnswer AskUser(std::string_view text, PromptButtons buttons, PromptIcon icon) {
   return CurrentPrompt().Ask(text, buttons, icon);
 }
 
-ScopedPrompt::ScopedPrompt(Prompt* prompt) : previous_(g_prompt) { g_prompt = prompt; }
-ScopedPrompt::~ScopedPrompt() { g_prompt = previous_; }
+ScopedPrompt::ScopedPrompt(Prompt* prompt) : previous_(g_prompt) {
+  g_prompt = prompt;
+}
+ScopedPrompt::~ScopedPrompt() {
+  g_prompt = previous_;
+}
 
 }  // namespace tessel

@@ -22,9 +22,12 @@ PromptAnswer RecordingPrompt::Ask(std::string_view text, PromptButtons buttons, 
     return a;
   }
   switch (buttons) {
-    case PromptButtons::kOk: return PromptAnswer::kOk;
-    case PromptButtons::kYesNo: return PromptAnswer::kNo;
-    default: return PromptAnswer::kCancel;
+    case PromptButtons::kOk:
+      return PromptAnswer::kOk;
+    case PromptButtons::kYesNo:
+      return PromptAnswer::kNo;
+    default:
+      return PromptAnswer::kCancel;
   }
 }
 
@@ -40,7 +43,9 @@ std::filesystem::path DataDir() {
   return std::filesystem::path("tests/data/");
 }
 
-std::filesystem::path DataPath(const std::string& relative) { return DataDir() / relative; }
+std::filesystem::path DataPath(const std::string& relative) {
+  return DataDir() / relative;
+}
 
 std::vector<uint8_t> ReadData(const std::string& relative) {
   std::vector<uint8_t> data;
