@@ -34,9 +34,9 @@ const char* CodingTypeShortName(uint8_t code);
 // Extension of a demultiplexed stream (".m2v", ...); "unknown" for other codes.
 const char* DemuxExtension(uint8_t code);
 
-bool IsVideoCodingType(uint8_t code);     // 0x02, 0x1B, 0x20, 0xEA
-bool IsAudioCodingType(uint8_t code);     // 0x80..0x86, 0xA1, 0xA2
-bool IsGraphicsCodingType(uint8_t code);  // 0x90, 0x91
+bool IsVideoCodingType(uint8_t code);         // 0x02, 0x1B, 0x20, 0xEA
+bool IsAudioCodingType(uint8_t code);         // 0x80..0x86, 0xA1, 0xA2
+bool IsGraphicsCodingType(uint8_t code);      // 0x90, 0x91
 bool IsTextSubtitleCodingType(uint8_t code);  // 0x92
 
 // Texts of the 4-bit attribute codes.
