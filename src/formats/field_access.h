@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tessel {
@@ -74,7 +75,11 @@ class ByteWriter {
   size_t pos() const { return pos_; }
   size_t size() const { return buffer_.size(); }
   const std::vector<uint8_t>& buffer() const { return buffer_; }
-  std::vector<uint8_t> Take() { return std::move(buffer_); }
+  // Hands over the buffer and starts afresh.
+  std::vector<uint8_t> Take() {
+    pos_ = 0;
+    return std::exchange(buffer_, {});
+  }
 
   void U8(uint8_t v);
   void U16(uint16_t v);

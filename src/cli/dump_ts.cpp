@@ -1,0 +1,160 @@
+#include "cli/dump_ts.h"
+
+#include <cstdio>
+#include <iostream>
+#include <nlohmann/json.hpp>
+#include <vector>
+
+#include "cli/progress_bar.h"
+#include "formats/dump.h"
+#include "platform/format.h"
+#include "platform/prompt.h"
+#include "ts/stream_summary.h"
+
+namespace tessel::cli {
+namespace {
+
+using nlohmann::json;
+
+// The lines of a dump as nested JSON: headings become objects, elements arrays of objects.
+json ArchiveToJson(const std::vector<DumpLine>& lines) {
+  json root = json::object();
+  struct Level {
+    size_t child_depth;
+    json* node;
+  };
+  std::vector<Level> stack = {{0, &root}};
+  for (const DumpLine& line : lines) {
+    while (stack.size() > 1 && stack.back().child_depth > line.depth) stack.pop_back();
+    json& node = *stack.back().node;
+    switch (line.kind) {
+      case DumpLine::Kind::kField:
+        node[line.name] = line.numeric ? json::parse(line.value, nullptr, false) : json(line.value);
+        if (node[line.name].is_discarded()) node[line.name] = line.value;
+        break;
+      case DumpLine::Kind::kHeading:
+        node[line.name] = json::object();
+        stack.push_back({line.depth + 1, &node[line.name]});
+        break;
+      case DumpLine::Kind::kElement: {
+        json& list = node[line.name];
+        if (!list.is_array()) list = json::array();
+        list.push_back(json::object());
+        stack.push_back({line.depth + 1, &list.back()});
+        break;
+      }
+      case DumpLine::Kind::kPair:
+        node[std::to_string(line.index)] = line.value;
+        break;
+    }
+  }
+  return root;
+}
+
+void DumpTables(const TsSummary& s, DumpArchive& archive) {
+  if (s.Pat.Record) {
+    archive.Heading("", "PAT");
+    DumpPat(*s.Pat.Record, " ", archive);
+  }
+  if (s.Pmt.Record) {
+    archive.Heading("", "PMT");
+    DumpPmt(*s.Pmt.Record, " ", archive);
+  }
+  if (s.Sit.Record) {
+    archive.Heading("", "SIT");
+    DumpSit(*s.Sit.Record, " ", archive);
+  }
+}
+
+void DumpPids(const TsSummary& s, DumpArchive& archive) {
+  for (const PidSummary& p : s.Pids) {
+    archive.Heading("", Format("PID 0x%04X", p.Pid));
+    archive.Int(" ", "PacketCount", static_cast<int64_t>(p.PacketCount));
+    archive.Int(" ", "FirstArrivalTimeStamp", p.FirstArrivalTimeStamp);
+    archive.Int(" ", "LastArrivalTimeStamp", p.LastArrivalTimeStamp);
+    archive.Int(" ", "PesCount", static_cast<int64_t>(p.PesCount));
+    if (p.FirstPts) archive.Int(" ", "FirstPts", static_cast<int64_t>(*p.FirstPts));
+    if (p.LastPts) archive.Int(" ", "LastPts", static_cast<int64_t>(*p.LastPts));
+  }
+}
+
+std::string PacketSizeText(const TsSummary& s) {
+  if (s.PacketSizeOk()) return "192";
+  return Format("not 192 (%llu sync errors, %llu trailing bytes)",
+                static_cast<unsigned long long>(s.SyncErrors),
+                static_cast<unsigned long long>(s.TrailingBytes));
+}
+
+template <typename T>
+json TableToJson(const TableSummary<T>& table,
+                 void (*dump)(const T&, std::string_view, DumpArchive&)) {
+  if (!table.Record) return nullptr;
+  DumpArchive archive;
+  dump(*table.Record, "", archive);
+  json j = ArchiveToJson(archive.lines());
+  j["SectionCount"] = table.SectionCount;
+  j["CrcErrors"] = table.CrcErrors;
+  return j;
+}
+
+json SummaryToJson(const std::filesystem::path& path, const TsSummary& s) {
+  json j;
+  j["File"] = path.string();
+  j["FileSize"] = s.FileSize;
+  j["SourcePacketCount"] = s.SourcePacketCount;
+  j["PacketSizeOk"] = s.PacketSizeOk();
+  j["SyncErrors"] = s.SyncErrors;
+  j["TrailingBytes"] = s.TrailingBytes;
+  j["PAT"] = TableToJson(s.Pat, DumpPat);
+  j["PMT"] = TableToJson(s.Pmt, DumpPmt);
+  j["SIT"] = TableToJson(s.Sit, DumpSit);
+  json pids = json::array();
+  for (const PidSummary& p : s.Pids) {
+    json e = {{"Pid", p.Pid},
+              {"PacketCount", p.PacketCount},
+              {"FirstArrivalTimeStamp", p.FirstArrivalTimeStamp},
+              {"LastArrivalTimeStamp", p.LastArrivalTimeStamp},
+              {"PesCount", p.PesCount}};
+    e["FirstPts"] = p.FirstPts ? json(*p.FirstPts) : json(nullptr);
+    e["LastPts"] = p.LastPts ? json(*p.LastPts) : json(nullptr);
+    pids.push_back(std::move(e));
+  }
+  j["Pids"] = std::move(pids);
+  return j;
+}
+
+}  // namespace
+
+bool LooksLikeTransportStream(const std::filesystem::path& path) {
+  return LooksLikeSourcePackets(path);
+}
+
+int DumpTransportStream(const std::filesystem::path& path, bool json_output,
+                        const GlobalOptions& options) {
+  TsSummary summary;
+  std::string error;
+  JobResult result;
+  {
+    ProgressBar bar(options.quiet);
+    result = SummarizeTransportStream(path, summary, bar.Callback(), &error);
+  }
+  if (result != JobResult::kDone) {
+    if (result == JobResult::kFailed) ShowMessage(error);
+    return static_cast<int>(result);
+  }
+  if (json_output) {
+    std::cout << SummaryToJson(path, summary).dump(2) << '\n';
+    return 0;
+  }
+  DumpArchive archive;
+  archive.Text("", "File", path.string());
+  archive.Int("", "FileSize", static_cast<int64_t>(summary.FileSize));
+  archive.Int("", "SourcePacketCount", static_cast<int64_t>(summary.SourcePacketCount));
+  archive.Text("", "PacketSize", PacketSizeText(summary));
+  DumpTables(summary, archive);
+  DumpPids(summary, archive);
+  std::cout << archive.text();
+  return 0;
+}
+
+}  // namespace tessel::cli
