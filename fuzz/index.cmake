@@ -1,0 +1,1 @@
+tessel_fuzz_target(index DEPENDS tessel_formats CORPUS tests/data/index)
