@@ -1,0 +1,48 @@
+# `tessel analyse` run as a user would: cmake -DTESSEL=... -DDATA=... -DWORK=... -P cli_analyse.cmake
+file(REMOVE_RECURSE "${WORK}")
+file(MAKE_DIRECTORY "${WORK}")
+file(COPY "${DATA}/ac3_51_448k.ac3" "${DATA}/lpcm_10_16bit_48k.wav" "${DATA}/eac3_ac3_20.ac3"
+     DESTINATION "${WORK}")
+
+function(run expected_code)
+  execute_process(COMMAND "${TESSEL}" analyse ${ARGN} RESULT_VARIABLE code
+                  OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT code EQUAL expected_code)
+    message(FATAL_ERROR "tessel analyse ${ARGN}: exit ${code}, expected ${expected_code}\n${out}${err}")
+  endif()
+  set(out "${out}" PARENT_SCOPE)
+  set(err "${err}" PARENT_SCOPE)
+endfunction()
+
+function(expect text where)
+  string(FIND "${${where}}" "${text}" at)
+  if(at EQUAL -1)
+    message(FATAL_ERROR "missing \"${text}\" in:\n${${where}}")
+  endif()
+endfunction()
+
+run(0 "${WORK}/ac3_51_448k.ac3")
+expect("Coding type: AC-3 (0x81)" out)
+expect("Attributes: Multi, 48K, " out)
+expect("Access units: 32 of 32.0000 ms, 00:00:01:024" out)
+expect("Bit rate: 448000" out)
+expect("(written)" out)
+expect("Result: 0 Parse sucessfully! " out)
+run(0 "${WORK}/ac3_51_448k.ac3")
+expect("(reused)" out)
+
+run(0 --json "${WORK}/eac3_ac3_20.ac3")
+expect("\"coding_type\": 132" out)
+expect("\"bit_rate2\": 128000" out)
+expect("\"duration_ms\": 992.0" out)
+
+run(2 "${WORK}/lpcm_10_16bit_48k.wav" "${WORK}/ac3_51_448k.ac3")
+expect("Wrong channel count! " err)
+expect("Result: 19 Wrong channel count! " out)
+expect("Coding type: AC-3 (0x81)" out)
+if(EXISTS "${WORK}/lpcm_10_16bit_48k.wav.dsi")
+  message(FATAL_ERROR "a refused file left its stream info file behind")
+endif()
+run(2 "${WORK}/missing.ac3")
+expect("missing.ac3" err)
+file(REMOVE_RECURSE "${WORK}")
