@@ -1,0 +1,65 @@
+// Analysing a large H.264 file against reading it, both from the page cache. The input is made
+// by `tests/data/make-es-video.sh bench` (1 GiB in /tmp); another file may be named in
+// TESSEL_BENCH_H264. The ratio of the two rates is the figure of merit (target: at least 0.5).
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "es/h264.h"
+
+namespace {
+
+std::string BenchFile() {
+  const char* env = std::getenv("TESSEL_BENCH_H264");
+  return env != nullptr ? env : "/tmp/tessel-bench.264";
+}
+
+// What `cat FILE > /dev/null` does: read in large blocks and drop them.
+void BM_ReadFile(benchmark::State& state) {
+  const std::string path = BenchFile();
+  if (!std::filesystem::exists(path)) {
+    state.SkipWithError("no benchmark input; run tests/data/make-es-video.sh bench");
+    return;
+  }
+  std::vector<char> buffer(size_t{128} << 10);
+  uint64_t total = 0;
+  for (auto _ : state) {
+    const int fd = ::open(path.c_str(), O_RDONLY);
+    ssize_t n = 0;
+    while ((n = ::read(fd, buffer.data(), buffer.size())) > 0) total += static_cast<uint64_t>(n);
+    ::close(fd);
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(total));
+}
+
+void BM_AnalyzeH264(benchmark::State& state) {
+  const std::string path = BenchFile();
+  if (!std::filesystem::exists(path)) {
+    state.SkipWithError("no benchmark input; run tests/data/make-es-video.sh bench");
+    return;
+  }
+  uint64_t total = 0;
+  size_t units = 0;
+  for (auto _ : state) {
+    tessel::FileByteSource source;
+    source.Open(path);
+    tessel::H264Analysis analysis;
+    if (tessel::AnalyzeH264(source, nullptr, analysis) != 0) state.SkipWithError("analysis failed");
+    total += source.length();
+    units = analysis.units.size();
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(total));
+  state.counters["units"] = static_cast<double>(units);
+}
+
+BENCHMARK(BM_ReadFile)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_AnalyzeH264)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace
+
+BENCHMARK_MAIN();

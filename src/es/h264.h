@@ -1,0 +1,39 @@
+// Analysis of an H.264 Annex B stream: the attributes a disc needs, and one entry per frame (field
+// pairs merged) with picture type, random-access flag and time stamps, plus one GOP record per IDR
+// period.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "es/start_code.h"
+#include "es/video_codes.h"
+
+namespace tessel {
+
+struct H264Analysis {
+  video::VideoAttributes video;
+  uint32_t cpb_size = 0;         // bits, from the NAL HRD
+  uint8_t still_flag = 0;        // 0x80 for a single-picture stream
+  uint8_t constraint_flags = 0;  // kept only for a single-picture stream
+  uint8_t aspect_ratio_idc = 0;
+  uint32_t bit_rate = 0;   // bit/s, from the NAL HRD
+  double au_duration = 0;  // one frame, milliseconds
+  uint64_t total_size = 0;
+  uint32_t au_count = 0;
+  std::vector<video::AccessUnit> units;
+  std::vector<video::GopInfo> gops;
+};
+
+// Whether the bytes begin like the streams this analysis takes: with a 4-byte start code.
+bool ProbeH264(std::span<const uint8_t> first_bytes);
+
+// The disc checks on the attributes of the first accepted sequence parameter set; derives the
+// video format on the way. 0 when a disc may carry the stream.
+int ValidateH264(H264Analysis& analysis);
+
+// Walks the whole stream. Returns a parse result (0 on success).
+int AnalyzeH264(ByteSource& source, const video::Progress& progress, H264Analysis& out);
+
+}  // namespace tessel
