@@ -1,6 +1,5 @@
 // `tessel analyse FILE...`: analyses elementary-stream files (or reuses their stream info files)
 // and prints what a new track made from each would be.
-#include <unistd.h>
 
 #include <cstdio>
 #include <iostream>
@@ -10,6 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/app.h"
+#include "cli/progress_bar.h"
 #include "es/graphics.h"
 #include "es/mlp.h"
 #include "es/parser_base.h"
@@ -35,21 +35,6 @@ struct Analysis {
   SSifHeader header;
   std::string attributes;
 };
-
-// Simple progress lines on a terminal; the caller's renderer may replace this.
-ProgressCallback TerminalProgress(const GlobalOptions& global) {
-  if (global.quiet || !isatty(STDERR_FILENO)) return nullptr;
-  return [](const ProgressRecord& record) {
-    if (record.kind == ProgressKind::kPosition) {
-      std::fprintf(stderr, "\r%3d%%", record.position);
-      if (record.position >= 100) std::fprintf(stderr, "\r    \r");
-    } else if (record.kind == ProgressKind::kMessage) {
-      std::fprintf(stderr, "%s\n", record.message.c_str());
-    }
-    std::fflush(stderr);
-    return true;
-  };
-}
 
 std::string AttributesText(const CStreamInfo& info) {
   if (!info.record) return "";
@@ -133,11 +118,13 @@ nlohmann::json ToJson(const Analysis& a) {
 }
 
 JobResult RunAnalyse(const AnalyseOptions& options, const GlobalOptions& global) {
-  const ProgressCallback progress = TerminalProgress(global);
+  ProgressBar bar(global.quiet);
+  const ProgressCallback progress = bar.Callback();
   nlohmann::json all = nlohmann::json::array();
   JobResult outcome = JobResult::kDone;
   for (const std::string& file : options.files) {
     const Analysis a = AnalyseFile(file, progress);
+    bar.Finish();
     if (a.result == parse_result::kCancelled) return JobResult::kCancelled;
     if (a.result != parse_result::kOk) {
       ShowMessage(Format("%s\n%s", file.c_str(), a.message.c_str()));
