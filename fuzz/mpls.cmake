@@ -1,0 +1,1 @@
+tessel_fuzz_target(mpls DEPENDS tessel_formats CORPUS tests/data/mpls)
