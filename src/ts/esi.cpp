@@ -114,7 +114,7 @@ bool ReadKnownDescriptor(ESI& esi, uint8_t tag, std::span<const uint8_t> body) {
     return true;
   }
   if (tag == kAc3AudioTag && group == StreamGroup::kAc3 && !esi.Ac3Audio) {
-    AC3_AUDIO_DESCRIPTOR d;
+    AC3_PMT_DESCRIPTOR d;
     if (!ReadAc3AudioDescriptor(body, d)) return false;
     esi.Ac3Audio = std::move(d);
     return true;
@@ -202,7 +202,7 @@ void DumpBytes(std::string_view prefix, std::string_view name, std::span<const u
 
 }  // namespace
 
-void WriteAc3AudioDescriptor(ByteWriter& out, const AC3_AUDIO_DESCRIPTOR& d) {
+void WriteAc3AudioDescriptor(ByteWriter& out, const AC3_PMT_DESCRIPTOR& d) {
   out.U8(kAc3AudioTag);
   const size_t at = out.BeginLength8();
   out.U8(static_cast<uint8_t>(d.SampleRateCode << 5 | (d.Bsid & 0x1F)));
@@ -223,7 +223,7 @@ void WriteAc3AudioDescriptor(ByteWriter& out, const AC3_AUDIO_DESCRIPTOR& d) {
   out.EndLength8(at);
 }
 
-bool ReadAc3AudioDescriptor(std::span<const uint8_t> body, AC3_AUDIO_DESCRIPTOR& d) {
+bool ReadAc3AudioDescriptor(std::span<const uint8_t> body, AC3_PMT_DESCRIPTOR& d) {
   ByteReader in(body);
   const uint8_t b0 = in.U8(), b1 = in.U8(), b2 = in.U8();
   d.SampleRateCode = b0 >> 5;

@@ -51,7 +51,7 @@ struct Vc1RegistrationDescriptor {
 };
 
 // ATSC A/52 audio descriptor (tag 0x81); also the stream info object of AC-3 streams.
-struct AC3_AUDIO_DESCRIPTOR {
+struct AC3_PMT_DESCRIPTOR {
   uint8_t SampleRateCode = 0;  // 3 bits
   uint8_t Bsid = 0;            // 5 bits
   uint8_t BitRateCode = 0;     // 6 bits
@@ -116,7 +116,7 @@ struct ESI {
   std::optional<Vc1RegistrationDescriptor> Vc1Registration;
   std::optional<HdmvLpcmRegistrationDescriptor> HdmvLpcmRegistration;
   std::optional<Ac3RegistrationDescriptor> Ac3Registration;
-  std::optional<AC3_AUDIO_DESCRIPTOR> Ac3Audio;
+  std::optional<AC3_PMT_DESCRIPTOR> Ac3Audio;
   std::optional<AvcVideoDescriptor> AvcVideo;
   std::optional<AvcTimingHrdDescriptor> AvcTimingHrd;
   std::optional<CaptionServiceDescriptor> CaptionService;
@@ -131,8 +131,8 @@ bool ReadEsi(ByteReader& in, ESI& esi);
 void DumpEsi(const ESI& esi, std::string_view prefix, DumpArchive& archive);
 
 // The descriptors on their own (tag and length included), for tests and for other writers.
-void WriteAc3AudioDescriptor(ByteWriter& out, const AC3_AUDIO_DESCRIPTOR& d);
-bool ReadAc3AudioDescriptor(std::span<const uint8_t> body, AC3_AUDIO_DESCRIPTOR& d);
+void WriteAc3AudioDescriptor(ByteWriter& out, const AC3_PMT_DESCRIPTOR& d);
+bool ReadAc3AudioDescriptor(std::span<const uint8_t> body, AC3_PMT_DESCRIPTOR& d);
 void WriteCaptionServiceDescriptor(ByteWriter& out, const CaptionServiceDescriptor& d);
 bool ReadCaptionServiceDescriptor(std::span<const uint8_t> body, CaptionServiceDescriptor& d);
 

@@ -87,7 +87,7 @@ std::vector<ESI> SampleStreams() {
   ac3.StreamType = 0x81;
   ac3.ElementaryPid = 0x1100;
   ac3.Ac3Registration.emplace();
-  ac3.Ac3Audio = AC3_AUDIO_DESCRIPTOR{};
+  ac3.Ac3Audio = AC3_PMT_DESCRIPTOR{};
   ac3.Ac3Audio->NumChannels = 0;
   ac3.Ac3Audio->Text = Text("main");
   ac3.Ac3Audio->LanguageFlag = true;
@@ -147,7 +147,7 @@ TEST(EsiTest, Ac3AudioDescriptorLength) {
     size_t size;
   } cases[] = {{7, 6}, {2, 6}, {0, 10}};
   for (const auto& c : cases) {
-    AC3_AUDIO_DESCRIPTOR d;
+    AC3_PMT_DESCRIPTOR d;
     d.NumChannels = c.channels;
     d.BsMode = 2;
     ByteWriter out;
