@@ -50,7 +50,8 @@ struct Vc1RegistrationDescriptor {
   uint16_t HrdBuffer = 0;
 };
 
-// ATSC A/52 audio descriptor (tag 0x81); also the stream info object of AC-3 streams.
+// ATSC A/52 audio descriptor (tag 0x81) of the program map. The analysis of AC-3 files keeps
+// its own record of these fields (AC3_AUDIO_DESCRIPTOR); the multiplexer copies between them.
 struct AC3_PMT_DESCRIPTOR {
   uint8_t SampleRateCode = 0;  // 3 bits
   uint8_t Bsid = 0;            // 5 bits
