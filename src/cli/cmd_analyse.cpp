@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/app.h"
+#include "cli/dump_json.h"
 #include "cli/progress_bar.h"
 #include "es/graphics.h"
 #include "es/mlp.h"
@@ -136,7 +137,7 @@ JobResult RunAnalyse(const AnalyseOptions& options, const GlobalOptions& global)
       PrintText(a);
     }
   }
-  if (options.json) std::cout << all.dump(2) << "\n";
+  if (options.json) std::cout << JsonText(all) << "\n";
   return outcome;
 }
 

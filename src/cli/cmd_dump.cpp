@@ -8,6 +8,7 @@
 #include "cli/app.h"
 #include "cli/dump_json.h"
 #include "cli/dump_ts.h"
+#include "formats/clpi.h"
 #include "formats/dump.h"
 #include "formats/index.h"
 #include "formats/movie_object.h"
@@ -44,6 +45,7 @@ constexpr DumpKind kDumpKinds[] = {
     {"INDX", &DumpRecord<IndexFile>},
     {"MOBJ", &DumpRecord<MovieObjectFile>},
     {"BCLK", &DumpRecord<SoundFile>},
+    {"HDMV", &DumpRecord<Clpi>},
 };
 
 const DumpKind* FindKind(std::span<const uint8_t> file) {
@@ -76,7 +78,7 @@ JobResult RunDump(const std::string& path, bool json, const GlobalOptions& optio
     return JobResult::kFailed;
   }
   if (json) {
-    std::fputs(DumpToJson(archive).dump(2).c_str(), stdout);
+    std::fputs(JsonText(DumpToJson(archive)).c_str(), stdout);
     std::fputc('\n', stdout);
   } else {
     std::fputs(archive.text().c_str(), stdout);

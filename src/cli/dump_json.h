@@ -4,10 +4,18 @@
 #pragma once
 
 #include <nlohmann/json.hpp>
+#include <string>
 
 #include "formats/dump.h"
 
 namespace tessel::cli {
+
+// The JSON text the command line prints. Character fields of a damaged file need not be UTF-8;
+// such bytes are replaced rather than stopping the output.
+template <class Json>
+std::string JsonText(const Json& value) {
+  return value.dump(2, ' ', false, Json::error_handler_t::replace);
+}
 
 nlohmann::ordered_json DumpToJson(const DumpArchive& archive);
 

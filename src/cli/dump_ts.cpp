@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 #include <vector>
 
+#include "cli/dump_json.h"
 #include "cli/progress_bar.h"
 #include "formats/dump.h"
 #include "platform/format.h"
@@ -143,7 +144,7 @@ int DumpTransportStream(const std::filesystem::path& path, bool json_output,
     return static_cast<int>(result);
   }
   if (json_output) {
-    std::cout << SummaryToJson(path, summary).dump(2) << '\n';
+    std::cout << JsonText(SummaryToJson(path, summary)) << '\n';
     return 0;
   }
   DumpArchive archive;

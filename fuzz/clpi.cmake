@@ -1,0 +1,1 @@
+tessel_fuzz_target(clpi DEPENDS tessel_formats CORPUS tests/data/clpi)
