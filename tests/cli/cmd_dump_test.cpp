@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <fstream>
@@ -65,6 +66,21 @@ TEST(DumpCommand, JsonHasTheSameFieldsAsTheText) {
   EXPECT_EQ(entry["ExtDataEntry_ID1"], 1);
   EXPECT_EQ(entry["NumberOfMetadataEntries"], 29);
   EXPECT_EQ(entry["MetadataBlockData"][0]["PipMetadataEntry"][2]["PipHorPos"], 91);
+}
+
+TEST(DumpCommand, JsonSurvivesCharacterFieldsThatAreNotUtf8) {
+  std::vector<uint8_t> bytes = test::ReadData("mpls/disc-simple_00000.mpls");
+  const std::string name = "00000";
+  const auto at = std::search(bytes.begin(), bytes.end(), name.begin(), name.end());
+  ASSERT_NE(at, bytes.end());
+  *at = 0xFF;  // first byte of the first play item's clip name
+  const test::TempDir dir;
+  ASSERT_TRUE(WriteWholeFile(dir / "odd.mpls", bytes));
+  const Outcome run = RunTessel("dump --json " + Quoted(dir / "odd.mpls"));
+  ASSERT_EQ(run.exit_code, 0) << run.err;
+  EXPECT_EQ(nlohmann::json::parse(run.out)["PlayList"]["PlayItem"][0]["ClipInformationFileName"],
+            "\xEF\xBF\xBD"
+            "0000");
 }
 
 TEST(DumpCommand, ChoosesTheReaderByFileType) {
