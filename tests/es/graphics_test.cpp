@@ -214,7 +214,7 @@ TEST(DisplaySets, TimeRangeSearch) {
 // The search over a real stream info file, and real PG files from other tools.
 TEST(DisplaySets, RealFiles) {
   test::TempDir dir;
-  fs::copy_file(test::DataPath("es/pgs_1080_eng_tsmuxer.sup"), dir / "eng.sup");
+  fs::copy_file(test::DataPath("es/pgs_1080_eng.sup"), dir / "eng.sup");
   const Result r = AnalyseFile(dir / "eng.sup");
   ASSERT_EQ(r.code, 0) << r.message;
   EXPECT_EQ(r.record().video.width, 1920);
