@@ -385,7 +385,7 @@ int H264Analyzer::AcceptFirstSet(const H264Sps& sps) {
 
 }  // namespace
 
-int ValidateH264(H264Analysis& analysis) {
+int ValidateH264(H264Analysis& analysis, bool check_aspect_idc) {
   VideoAttributes& v = analysis.video;
   if (!Contains(kProfiles, v.profile)) return result::kWrongProfile;
   const HdSize* hd = nullptr;
@@ -395,13 +395,15 @@ int ValidateH264(H264Analysis& analysis) {
   const uint8_t idc = analysis.aspect_ratio_idc;
   if (hd != nullptr) {
     if (v.level != 40 && v.level != 41) return result::kWrongLevel;
-    if (idc != hd->aspect_a && idc != hd->aspect_b) return result::kWrongAspectRatio;
+    if (check_aspect_idc && idc != hd->aspect_a && idc != hd->aspect_b) {
+      return result::kWrongAspectRatio;
+    }
   } else {
     if (v.width != 720) return result::kWrongVideoFormat;
     if (v.height == 480) {
-      if (idc != 3 && idc != 5) return result::kWrongAspectRatio;
+      if (check_aspect_idc && idc != 3 && idc != 5) return result::kWrongAspectRatio;
     } else if (v.height == 576) {
-      if (idc != 2 && idc != 4) return result::kWrongAspectRatio;
+      if (check_aspect_idc && idc != 2 && idc != 4) return result::kWrongAspectRatio;
     } else {
       return result::kWrongVideoFormat;
     }
@@ -420,6 +422,77 @@ int AnalyzeH264(ByteSource& source, const Progress& progress, H264Analysis& out)
   out = H264Analysis{};
   H264Analyzer analyzer(out);
   return analyzer.Run(source, progress);
+}
+
+void CH264VideoSif::Fill(const H264Analysis& analysis) {
+  SetAttributes(analysis.video);
+  cpb_size = analysis.cpb_size;
+  still_flag = analysis.still_flag;
+  constraint_flags = analysis.constraint_flags;
+  aspect_ratio_idc = analysis.aspect_ratio_idc;
+  aspect_ratio_idc_known = true;
+}
+
+std::unique_ptr<CSifData> CH264VideoSif::Clone() const {
+  return std::make_unique<CH264VideoSif>(*this);
+}
+
+bool CH264VideoSif::IsEqual(const CSifData& other) const {
+  const auto* o = dynamic_cast<const CH264VideoSif*>(&other);
+  return o && CVideoSif::IsEqual(other) && cpb_size == o->cpb_size;
+}
+
+int CH264VideoSif::Validate() const {
+  H264Analysis analysis;
+  analysis.video = Attributes();
+  analysis.aspect_ratio_idc = aspect_ratio_idc;
+  // The file does not keep the idc; the parse that wrote it has checked it.
+  return ValidateH264(analysis, aspect_ratio_idc_known);
+}
+
+int CH264VideoSif::StdModels(SStdSpec (&models)[2]) const {
+  models[0] = {StdKind::kAvc, level, true};
+  return 1;
+}
+
+bool CH264VideoSif::Read(LeReader& in) {
+  if (!CVideoSif::Read(in)) return false;
+  aspect_ratio_idc = 0;
+  aspect_ratio_idc_known = false;
+  cpb_size = in.U32();
+  still_flag = in.U8();
+  constraint_flags = in.U8();
+  return in.ok();
+}
+
+void CH264VideoSif::Write(LeWriter& out) const {
+  CVideoSif::Write(out);
+  out.U32(cpb_size);
+  out.U8(still_flag);
+  out.U8(constraint_flags);
+}
+
+CH264Parser::CH264Parser() : CParserBase(coding::kH264, {".264", ".avc", ".h264"}) {}
+
+bool CH264Parser::ProbeFile(BitFile& file) {
+  uint8_t first[4];
+  const size_t n = file.ReadBytes(first, sizeof first);
+  return ProbeH264({first, n});
+}
+
+int CH264Parser::ParseFile(BitFile&, const std::filesystem::path& path, CStreamInfo& info,
+                           const ProgressCallback& progress) {
+  FileByteSource source;
+  if (!source.Open(path)) return result::kOpenError;
+  H264Analysis analysis;
+  if (const int r = AnalyzeH264(source, PercentProgress(progress), analysis); r != result::kOk) {
+    return r;
+  }
+  auto record = std::make_unique<CH264VideoSif>();
+  record->Fill(analysis);
+  return StoreVideoAnalysis(info, std::move(record),
+                            {analysis.au_duration, analysis.bit_rate, analysis.total_size,
+                             analysis.units, analysis.gops});
 }
 
 }  // namespace tessel

@@ -7,8 +7,10 @@
 #include <span>
 #include <vector>
 
+#include "es/parser_base.h"
 #include "es/start_code.h"
 #include "es/video_codes.h"
+#include "es/video_sif.h"
 
 namespace tessel {
 
@@ -30,10 +32,40 @@ struct H264Analysis {
 bool ProbeH264(std::span<const uint8_t> first_bytes);
 
 // The disc checks on the attributes of the first accepted sequence parameter set; derives the
-// video format on the way. 0 when a disc may carry the stream.
-int ValidateH264(H264Analysis& analysis);
+// video format on the way. 0 when a disc may carry the stream. Without `check_aspect_idc` the
+// aspect_ratio_idc rules are passed over (a record read back from its file no longer knows it).
+int ValidateH264(H264Analysis& analysis, bool check_aspect_idc = true);
 
 // Walks the whole stream. Returns a parse result (0 on success).
 int AnalyzeH264(ByteSource& source, const video::Progress& progress, H264Analysis& out);
+
+// The stream info record of an H.264 stream.
+class CH264VideoSif : public CVideoSif {
+ public:
+  uint32_t cpb_size = 0;                // bits
+  uint8_t still_flag = 0;               // 0x80 for a single-picture stream
+  uint8_t constraint_flags = 0;         // the byte after profile_idc, for a single-picture stream
+  uint8_t aspect_ratio_idc = 0;         // not stored: only the disc checks use it
+  bool aspect_ratio_idc_known = false;  // false for a record read from a file
+
+  // Takes the attributes and the stream-wide values of a finished analysis.
+  void Fill(const H264Analysis& analysis);
+
+  uint8_t VideoCodingType() const override { return coding::kH264; }
+  std::unique_ptr<CSifData> Clone() const override;
+  bool IsEqual(const CSifData& other) const override;
+  int Validate() const override;
+  int StdModels(SStdSpec (&models)[2]) const override;
+  bool Read(LeReader& in) override;
+  void Write(LeWriter& out) const override;
+};
+
+class CH264Parser : public CParserBase {
+ public:
+  CH264Parser();
+  bool ProbeFile(BitFile& file) override;
+  int ParseFile(BitFile& file, const std::filesystem::path& path, CStreamInfo& info,
+                const ProgressCallback& progress) override;
+};
 
 }  // namespace tessel

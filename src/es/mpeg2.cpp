@@ -356,4 +356,67 @@ int AnalyzeMpeg2(ByteSource& source, const Progress& progress, Mpeg2Analysis& ou
   return analyzer.Run(source, progress);
 }
 
+void CMpeg2VideoSif::Fill(const Mpeg2Analysis& analysis) {
+  SetAttributes(analysis.video);
+  sequence_header_count = analysis.sequence_header_count;
+  sequence_end_count = analysis.sequence_end_count;
+  first_sequence_header_offset = analysis.first_sequence_header_offset;
+  first_sequence_header_length = analysis.first_sequence_header_length;
+}
+
+std::unique_ptr<CSifData> CMpeg2VideoSif::Clone() const {
+  return std::make_unique<CMpeg2VideoSif>(*this);
+}
+
+int CMpeg2VideoSif::Validate() const {
+  Mpeg2Analysis analysis;
+  analysis.video = Attributes();
+  return ValidateMpeg2(analysis);
+}
+
+int CMpeg2VideoSif::StdModels(SStdSpec (&models)[2]) const {
+  models[0] = {StdKind::kMpeg2, profile * 16 + level, true};
+  return 1;
+}
+
+bool CMpeg2VideoSif::Read(LeReader& in) {
+  if (!CVideoSif::Read(in)) return false;
+  sequence_header_count = in.U32();
+  sequence_end_count = in.U32();
+  first_sequence_header_offset = in.U32();
+  first_sequence_header_length = in.U32();
+  return in.ok();
+}
+
+void CMpeg2VideoSif::Write(LeWriter& out) const {
+  CVideoSif::Write(out);
+  out.U32(sequence_header_count);
+  out.U32(sequence_end_count);
+  out.U32(first_sequence_header_offset);
+  out.U32(first_sequence_header_length);
+}
+
+CM2VParser::CM2VParser() : CParserBase(coding::kMpeg2Video, {".mpv", ".m2v"}) {}
+
+bool CM2VParser::ProbeFile(BitFile& file) {
+  std::vector<uint8_t> first(kMpeg2ProbeLength);
+  first.resize(file.ReadBytes(first.data(), first.size()));
+  return ProbeMpeg2(first);
+}
+
+int CM2VParser::ParseFile(BitFile&, const std::filesystem::path& path, CStreamInfo& info,
+                          const ProgressCallback& progress) {
+  FileByteSource source;
+  if (!source.Open(path)) return result::kOpenError;
+  Mpeg2Analysis analysis;
+  if (const int r = AnalyzeMpeg2(source, PercentProgress(progress), analysis); r != result::kOk) {
+    return r;
+  }
+  auto record = std::make_unique<CMpeg2VideoSif>();
+  record->Fill(analysis);
+  return StoreVideoAnalysis(info, std::move(record),
+                            {analysis.au_duration, analysis.bit_rate, analysis.total_size,
+                             analysis.units, analysis.gops});
+}
+
 }  // namespace tessel

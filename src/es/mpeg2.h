@@ -7,8 +7,10 @@
 #include <span>
 #include <vector>
 
+#include "es/parser_base.h"
 #include "es/start_code.h"
 #include "es/video_codes.h"
+#include "es/video_sif.h"
 
 namespace tessel {
 
@@ -31,11 +33,43 @@ struct Mpeg2Analysis {
 // Whether the bytes start like an MPEG-2 video stream: a sequence header as the first start code
 // within 8192 bytes, then a GOP header or an extension within 8192 bytes more.
 bool ProbeMpeg2(std::span<const uint8_t> first_bytes);
+// Enough of the file's first bytes for that decision.
+inline constexpr size_t kMpeg2ProbeLength = 2 * 8192 + 16;
 
 // Derives the video format and checks it against the frame rate; 0 when a disc may carry it.
 int ValidateMpeg2(Mpeg2Analysis& analysis);
 
 // Walks the whole stream. Returns a parse result (0 on success).
 int AnalyzeMpeg2(ByteSource& source, const video::Progress& progress, Mpeg2Analysis& out);
+
+// The stream info record of an MPEG-2 video stream; it keeps the older record version.
+class CMpeg2VideoSif : public CVideoSif {
+ public:
+  static constexpr uint32_t kVersion = 2;
+  CMpeg2VideoSif() : CVideoSif(kVersion) {}
+
+  uint32_t sequence_header_count = 0;
+  uint32_t sequence_end_count = 0;
+  uint32_t first_sequence_header_offset = 0;
+  uint32_t first_sequence_header_length = 0;
+
+  // Takes the attributes and the header counts of a finished analysis.
+  void Fill(const Mpeg2Analysis& analysis);
+
+  uint8_t VideoCodingType() const override { return coding::kMpeg2Video; }
+  std::unique_ptr<CSifData> Clone() const override;
+  int Validate() const override;
+  int StdModels(SStdSpec (&models)[2]) const override;
+  bool Read(LeReader& in) override;
+  void Write(LeWriter& out) const override;
+};
+
+class CM2VParser : public CParserBase {
+ public:
+  CM2VParser();
+  bool ProbeFile(BitFile& file) override;
+  int ParseFile(BitFile& file, const std::filesystem::path& path, CStreamInfo& info,
+                const ProgressCallback& progress) override;
+};
 
 }  // namespace tessel

@@ -3,14 +3,20 @@
 #include "es/ac3.h"
 #include "es/dts.h"
 #include "es/graphics.h"
+#include "es/h264.h"
 #include "es/lpcm.h"
 #include "es/mlp.h"
+#include "es/mpeg2.h"
 #include "es/parser_base.h"
+#include "es/vc1.h"
 
 namespace tessel {
 
 std::vector<std::unique_ptr<CParserBase>> CreateParsers() {
   std::vector<std::unique_ptr<CParserBase>> parsers;
+  parsers.push_back(std::make_unique<CM2VParser>());
+  parsers.push_back(std::make_unique<CH264Parser>());
+  parsers.push_back(std::make_unique<CVc1Parser>());
   parsers.push_back(std::make_unique<CLPCMParser>());
   parsers.push_back(std::make_unique<CAC3Parser>());
   parsers.push_back(std::make_unique<CMlpParser>());
@@ -21,6 +27,12 @@ std::vector<std::unique_ptr<CParserBase>> CreateParsers() {
 
 std::unique_ptr<CSifData> CreateSifRecord(uint8_t coding_type) {
   switch (coding_type) {
+    case coding::kMpeg2Video:
+      return std::make_unique<CMpeg2VideoSif>();
+    case coding::kH264:
+      return std::make_unique<CH264VideoSif>();
+    case coding::kVc1:
+      return std::make_unique<CVc1Sif>();
     case coding::kLpcm:
       return std::make_unique<PCM_WAVE_FORMAT>();
     case coding::kAc3:

@@ -369,4 +369,64 @@ int AnalyzeVc1(ByteSource& source, const Progress& progress, Vc1Analysis& out) {
   return analyzer.Run(source, progress);
 }
 
+void CVc1Sif::Fill(const Vc1Analysis& analysis) {
+  SetAttributes(analysis.video);
+  hrd_bit_rate = analysis.hrd_bit_rate;
+  hrd_buffer_size = analysis.hrd_buffer_size;
+}
+
+std::unique_ptr<CSifData> CVc1Sif::Clone() const {
+  return std::make_unique<CVc1Sif>(*this);
+}
+
+int CVc1Sif::Validate() const {
+  Vc1Analysis analysis;
+  analysis.video = Attributes();
+  analysis.hrd_bit_rate = hrd_bit_rate;
+  analysis.hrd_buffer_size = hrd_buffer_size;
+  return ValidateVc1(analysis);
+}
+
+int CVc1Sif::StdModels(SStdSpec (&models)[2]) const {
+  models[0] = {StdKind::kVc1, level, true};
+  return 1;
+}
+
+bool CVc1Sif::Read(LeReader& in) {
+  if (!CVideoSif::Read(in) || version() < kVersion) return false;
+  hrd_bit_rate = in.U32();
+  hrd_buffer_size = in.U32();
+  return in.ok();
+}
+
+void CVc1Sif::Write(LeWriter& out) const {
+  CVideoSif::Write(out);
+  out.U32(hrd_bit_rate);
+  out.U32(hrd_buffer_size);
+}
+
+CVc1Parser::CVc1Parser() : CParserBase(coding::kVc1, {".vc1"}) {}
+
+bool CVc1Parser::ProbeFile(BitFile& file) {
+  uint8_t first[4];
+  const size_t n = file.ReadBytes(first, sizeof first);
+  return ProbeVc1({first, n});
+}
+
+int CVc1Parser::ParseFile(BitFile&, const std::filesystem::path& path, CStreamInfo& info,
+                          const ProgressCallback& progress) {
+  FileByteSource source;
+  if (!source.Open(path)) return result::kOpenError;
+  Vc1Analysis analysis;
+  if (const int r = AnalyzeVc1(source, PercentProgress(progress), analysis); r != result::kOk) {
+    return r;
+  }
+  auto record = std::make_unique<CVc1Sif>();
+  record->Fill(analysis);
+  // VC-1 has no GOP records; the table is written empty.
+  return StoreVideoAnalysis(
+      info, std::move(record),
+      {analysis.au_duration, analysis.hrd_bit_rate, analysis.total_size, analysis.units, {}});
+}
+
 }  // namespace tessel

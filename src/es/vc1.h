@@ -7,8 +7,10 @@
 #include <span>
 #include <vector>
 
+#include "es/parser_base.h"
 #include "es/start_code.h"
 #include "es/video_codes.h"
+#include "es/video_sif.h"
 
 namespace tessel {
 
@@ -102,5 +104,30 @@ bool ProbeVc1(std::span<const uint8_t> first_bytes);
 
 // Walks the whole stream. Returns a parse result (0 on success).
 int AnalyzeVc1(ByteSource& source, const video::Progress& progress, Vc1Analysis& out);
+
+// The stream info record of a VC-1 stream; records older than version 3 are refused.
+class CVc1Sif : public CVideoSif {
+ public:
+  uint32_t hrd_bit_rate = 0;     // bit/s
+  uint32_t hrd_buffer_size = 0;  // bits
+
+  // Takes the attributes and the HRD values of a finished analysis.
+  void Fill(const Vc1Analysis& analysis);
+
+  uint8_t VideoCodingType() const override { return coding::kVc1; }
+  std::unique_ptr<CSifData> Clone() const override;
+  int Validate() const override;
+  int StdModels(SStdSpec (&models)[2]) const override;
+  bool Read(LeReader& in) override;
+  void Write(LeWriter& out) const override;
+};
+
+class CVc1Parser : public CParserBase {
+ public:
+  CVc1Parser();
+  bool ProbeFile(BitFile& file) override;
+  int ParseFile(BitFile& file, const std::filesystem::path& path, CStreamInfo& info,
+                const ProgressCallback& progress) override;
+};
 
 }  // namespace tessel

@@ -6,6 +6,8 @@
 #include <functional>
 #include <vector>
 
+#include "es/stream_info.h"
+
 namespace tessel::video {
 
 // Parse results the video parsers give (the numbering of the parser framework).
@@ -44,27 +46,21 @@ inline constexpr int kCpbOverflow = 43;
 inline constexpr int kWrongLowDelay = 44;
 }  // namespace result
 
-// Entry flags.
+// Picture types in the low bits of an entry's flags; the other flags are the stream info file's.
 inline constexpr uint32_t kPictureI = 1;
 inline constexpr uint32_t kPictureP = 2;
 inline constexpr uint32_t kPictureB = 3;
-inline constexpr uint32_t kPictureTypeMask = 0x7;
-inline constexpr uint32_t kSequenceHeaderFlag = 0x10000;
-inline constexpr uint32_t kRandomAccessFlag = 0x20000;
-inline constexpr uint32_t kSequenceEndFlag = 0x40000;
+inline constexpr uint32_t kPictureTypeMask = au_flag::kPictureTypeMask;
+inline constexpr uint32_t kSequenceHeaderFlag = au_flag::kSequenceHeader;
+inline constexpr uint32_t kRandomAccessFlag = au_flag::kRandomAccess;
+inline constexpr uint32_t kSequenceEndFlag = au_flag::kSequenceEnd;
 
 // Presentation time of the first unit in display order, 90 kHz.
-inline constexpr double kFirstTime = 131070;
+inline constexpr double kFirstTime = kFirstAuTime;
 
-// One access unit (a frame; a field pair counts once), in decoding order.
-struct AccessUnit {
-  uint32_t size = 0;
-  uint64_t offset = 0;
-  uint32_t flags = 0;
-  uint32_t dts = 0;
-  uint32_t pts = 0;
-  uint32_t extra = 0;
-};
+// One access unit (a frame; a field pair counts once), in decoding order: the analyses produce
+// the stream info file's entries as they are stored.
+using AccessUnit = SAuEntry;
 
 // One group of pictures: its unit count and the I picture it is entered by.
 struct GopInfo {

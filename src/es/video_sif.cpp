@@ -1,23 +1,10 @@
 #include "es/video_sif.h"
 
-#include <array>
+#include <algorithm>
+
+#include "es/parser_base.h"
 
 namespace tessel {
-namespace {
-
-// Allowed frame-rate codes by video format (bit n set: code n allowed).
-constexpr std::array<uint8_t, 8> kAllowedRates = {
-    0,                                  // 0: none
-    1 << 4,                             // 480i: 29.97
-    1 << 3,                             // 576i: 25
-    1 << 1 | 1 << 2 | 1 << 4,           // 480p: 23.976, 24, 29.97
-    1 << 4 | 1 << 3,                    // 1080i: 29.97, 25
-    1 << 1 | 1 << 2 | 1 << 6 | 1 << 7,  // 720p: 23.976, 24, 50, 59.94
-    1 << 1 | 1 << 2,                    // 1080p: 23.976, 24
-    1 << 3,                             // 576p: 25
-};
-
-}  // namespace
 
 void GOP_INF::Write(LeWriter& out) const {
   out.U8(au_count);
@@ -34,6 +21,22 @@ bool CVideoSif::IsEqual(const CSifData& other) const {
          level == o->level && video_format == o->video_format && aspect_code == o->aspect_code &&
          frame_rate_code == o->frame_rate_code && width == o->width && height == o->height &&
          progressive == o->progressive;
+}
+
+void CVideoSif::SetAttributes(const video::VideoAttributes& a) {
+  profile = a.profile;
+  level = a.level;
+  video_format = a.video_format;
+  aspect_code = a.aspect_code;
+  frame_rate_code = a.frame_rate_code;
+  width = a.width;
+  height = a.height;
+  progressive = a.progressive ? 1 : 0;
+}
+
+video::VideoAttributes CVideoSif::Attributes() const {
+  return {profile,         level, video_format, aspect_code,
+          frame_rate_code, width, height,       progressive != 0};
 }
 
 void CVideoSif::FillAttributes(StreamAttributeValues& values) const {
@@ -61,7 +64,7 @@ bool CVideoSif::Read(LeReader& in) {
 }
 
 void CVideoSif::Write(LeWriter& out) const {
-  out.U32(kVersion);
+  out.U32(written_version_);
   out.U8(profile);
   out.U8(level);
   out.U8(video_format);
@@ -72,58 +75,6 @@ void CVideoSif::Write(LeWriter& out) const {
   out.U8(progressive);
   out.U32(gop_count);
   out.U32(gop_table_offset);
-}
-
-uint8_t VideoFormatFromHeight(uint32_t height, bool progressive, uint8_t current) {
-  switch (height) {
-    case 480:
-      return progressive ? 3 : 1;
-    case 576:
-      return progressive ? 7 : 2;
-    case 720:
-      return 5;
-    case 1080:
-    case 1088:
-      return progressive ? 6 : 4;
-    default:
-      return current;
-  }
-}
-
-bool FrameRateAllowed(uint8_t video_format, uint8_t frame_rate_code) {
-  return video_format < kAllowedRates.size() && frame_rate_code < 8 &&
-         (kAllowedRates[video_format] >> frame_rate_code & 1);
-}
-
-uint8_t AspectFromSar(uint32_t index, uint32_t width, uint32_t height) {
-  switch (index) {
-    case 1:
-      if (height == 480) return 2;
-      return (height == 720 || height == 1080 || height == 1088) ? 3 : 0;
-    case 2:
-      return (height == 576 || height == 288) ? 2 : 0;
-    case 3:
-      return (height == 240 || height == 480 || height == 486) ? 2 : 0;
-    case 4:
-    case 5:
-      if (width == 528 || width == 540) return 2;
-      return (width == 704 || width == 720) ? 3 : 0;
-    case 6:
-    case 7:
-      if (width == 352) return 2;
-      return width == 480 ? 3 : 0;
-    case 8:
-    case 9:
-      return width == 352 ? 3 : 0;
-    case 10:
-    case 11:
-      return width == 480 ? 2 : 0;
-    case 12:
-    case 13:
-      return (width == 528 || width == 540) ? 3 : 0;
-    default:
-      return 0;
-  }
 }
 
 bool WriteVideoStreamInfo(CStreamInfo& info, std::span<const uint8_t> entries) {
@@ -139,6 +90,42 @@ bool WriteVideoStreamInfo(CStreamInfo& info, std::span<const uint8_t> entries) {
   std::vector<uint8_t> tail(entries.begin(), entries.end());
   tail.insert(tail.end(), table.bytes().begin(), table.bytes().end());
   return info.WriteHeaderAndRecord() && info.ReplaceFrom(info.header.auTableOffset, tail);
+}
+
+namespace {
+
+bool HasPictures(std::span<const SAuEntry> units) {
+  return std::any_of(units.begin(), units.end(), [](const SAuEntry& unit) {
+    return (unit.flags & au_flag::kPictureTypeMask) != 0;
+  });
+}
+
+}  // namespace
+
+int StoreVideoAnalysis(CStreamInfo& info, std::unique_ptr<CVideoSif> record,
+                       const VideoStreamSummary& summary) {
+  if (!HasPictures(summary.units)) return video::result::kSyntaxIllegal;
+  for (const video::GopInfo& g : summary.gops) {
+    record->gops.push_back({static_cast<uint8_t>(g.count & 0xFF), g.i_index, g.i_offset, g.i_size,
+                            g.min_pts, g.max_pts});
+  }
+  SSifHeader& header = info.header;
+  header.streamCodingType = record->VideoCodingType();
+  // Entries are found by their index times the entry size, so the count must be the entries'.
+  header.auCount = static_cast<uint32_t>(summary.units.size());
+  header.auDuration = summary.au_duration;
+  header.bitRate = summary.bit_rate;
+  header.totalSize = summary.total_size;
+  info.record = std::move(record);
+  LeWriter entries;
+  for (const SAuEntry& unit : summary.units) unit.Write(entries);
+  return WriteVideoStreamInfo(info, entries.bytes()) ? video::result::kOk
+                                                     : parse_result::kWriteError;
+}
+
+video::Progress PercentProgress(const ProgressCallback& progress) {
+  if (!progress) return nullptr;
+  return [&progress](int percent) { return ReportPosition(progress, percent); };
 }
 
 }  // namespace tessel

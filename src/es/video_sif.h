@@ -1,12 +1,15 @@
 // The part of a video stream's stream info record that every video codec shares, its GOP table,
-// and the Blu-ray video attribute rules (format from the height, allowed frame rates, aspect).
+// and the step that stores a finished video analysis in the stream info file.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <vector>
 
 #include "es/stream_info.h"
+#include "es/video_codes.h"
+#include "platform/progress.h"
 
 namespace tessel {
 
@@ -24,12 +27,13 @@ struct GOP_INF {
   void Write(LeWriter& out) const;
 };
 
-// Video records: version 3 is written, 2 or later is read.
+// Video records: version 3 is written unless a codec's record keeps an older one; 2 or later is
+// read.
 class CVideoSif : public CSifData {
  public:
   static constexpr uint32_t kVersion = 3;
   static constexpr uint32_t kMinVersion = 2;
-  CVideoSif() : CSifData(kVersion) {}
+  explicit CVideoSif(uint32_t version = kVersion) : CSifData(version), written_version_(version) {}
 
   uint8_t profile = 0;
   uint8_t level = 0;
@@ -46,6 +50,9 @@ class CVideoSif : public CSifData {
 
   // The stream coding type of the codec's record.
   virtual uint8_t VideoCodingType() const = 0;
+  // Takes the attributes an analysis derived.
+  void SetAttributes(const video::VideoAttributes& attributes);
+  video::VideoAttributes Attributes() const;
 
   void Clear() override { gops.clear(); }
   // Compares the fields that define a video stream (subclasses add their own).
@@ -55,18 +62,38 @@ class CVideoSif : public CSifData {
   bool Read(LeReader& in) override;
   void Write(LeWriter& out) const override;
   uint64_t EntriesEnd(uint64_t) const override { return gop_table_offset; }
+
+ private:
+  // What Write stores, whatever version a record read from a file had.
+  uint32_t written_version_;
 };
 
-// Video format from the height and the progressive flag; other heights keep `current`.
-uint8_t VideoFormatFromHeight(uint32_t height, bool progressive, uint8_t current);
-// Whether a frame-rate code is allowed with a video format.
-bool FrameRateAllowed(uint8_t video_format, uint8_t frame_rate_code);
-// Aspect code (2 = 4:3, 3 = 16:9, 0 = none) from the sample aspect ratio index (1..13) and size.
-uint8_t AspectFromSar(uint32_t index, uint32_t width, uint32_t height);
+// The video attribute rules live with the analyses that apply them first.
+using video::AspectFromSar;
+using video::FrameRateAllowed;
+using video::VideoFormatFromHeight;
 
 // Ends the analysis of a video stream whose record is a CVideoSif: header and record (with the GOP
 // count and table offset), the access-unit entries after them, then the GOP table. False when
 // the record is not a video record or a write fails.
 bool WriteVideoStreamInfo(CStreamInfo& info, std::span<const uint8_t> entries);
+// What a finished video analysis hands to its stream info file besides its record.
+struct VideoStreamSummary {
+  double au_duration = 0;  // milliseconds
+  uint32_t bit_rate = 0;
+  uint64_t total_size = 0;
+  std::span<const SAuEntry> units;  // decoding order
+  std::span<const video::GopInfo> gops;
+};
+
+// Stores an analysis: header, record, entries and GOP table. A parse result: 8 when no entry
+// holds a picture (units of parameter sets or delimiters alone hold none), since such a file
+// would serve no later reader.
+int StoreVideoAnalysis(CStreamInfo& info, std::unique_ptr<CVideoSif> record,
+                       const VideoStreamSummary& summary);
+
+// The percentage reports of a video analysis as position records; none without a callback, so
+// that an analysis run without one does not pay for the calls.
+video::Progress PercentProgress(const ProgressCallback& progress);
 
 }  // namespace tessel
