@@ -1,0 +1,60 @@
+#include "model/track_kinds.h"
+
+#include <algorithm>
+#include <optional>
+#include <string>
+
+namespace tessel {
+
+TrackKind KindOfCodingType(uint8_t coding_type) {
+  if (IsVideoCodingType(coding_type)) return TrackKind::kVideo;
+  if (IsAudioCodingType(coding_type)) return TrackKind::kAudio;
+  if (coding_type == coding::kPg) return TrackKind::kPg;
+  if (coding_type == coding::kIg) return TrackKind::kIg;
+  return TrackKind::kOther;
+}
+
+bool IsSecondaryPid(uint16_t pid) {
+  return (pid >= 0x1A00 && pid <= 0x1A1F) || (pid >= 0x1B00 && pid <= 0x1B1F);
+}
+
+TrackKind GetKind(const SMuxTrack& track) {
+  return KindOfCodingType(track.CodingType());
+}
+
+SRipTrack* FindByPid(const SRipTracks& tracks, uint16_t pid) {
+  for (const auto& track : tracks) {
+    if (track->pid == pid && !track->sub_path) return track.get();
+  }
+  return nullptr;
+}
+
+int CountByKind(const SRipTracks& tracks, TrackKind kind, bool primary, bool kept_only) {
+  return static_cast<int>(std::count_if(tracks.begin(), tracks.end(), [&](const auto& track) {
+    return GetKind(*track) == kind && (track->primary != 0) == primary &&
+           (!kept_only || track->keep);
+  }));
+}
+
+void BuildOriginalTracks(std::span<const StreamInfo> streams, int32_t clip_number,
+                         SRipTracks& tracks) {
+  tracks.clear();
+  for (const StreamInfo& stream : streams) {
+    if (FindByPid(tracks, stream.StreamPID)) continue;
+    auto track = std::make_unique<SRipTrack>();
+    track->clip_number = clip_number;
+    track->order = static_cast<int32_t>(tracks.size());
+    track->attributes = stream.CodingInfo;
+    track->pid = stream.StreamPID;
+    track->entry.Type = 1;
+    track->entry.RefToStreamPID_OfMainClip = stream.StreamPID;
+    track->primary = IsSecondaryPid(stream.StreamPID) ? 0 : 1;
+    if (const std::optional<std::string> language = GetLanguage(stream.CodingInfo)) {
+      track->language = LanguageRow(*language);
+    }
+    tracks.push_back(std::move(track));
+  }
+  for (auto& track : tracks) track->keep = 1;
+}
+
+}  // namespace tessel
