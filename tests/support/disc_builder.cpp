@@ -78,8 +78,8 @@ void DiscBuilder::AddPlaylist(const std::string& title, const std::vector<ItemPa
     item.OutTime = item_params.out;
     for (StreamEntryList& list : item.stn.lists) {
       std::erase_if(list, [&](const auto& stream) {
-        return std::find(item_params.hidden_pids.begin(), item_params.hidden_pids.end(), stream->Entry.Pid()) !=
-               item_params.hidden_pids.end();
+        return std::find(item_params.hidden_pids.begin(), item_params.hidden_pids.end(),
+                         stream->Entry.Pid()) != item_params.hidden_pids.end();
       });
     }
     playlist.play_items.push_back(std::move(item));
