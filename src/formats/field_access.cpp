@@ -230,4 +230,21 @@ void SetCharField(std::span<uint8_t> field, std::string_view text) {
   std::copy_n(text.begin(), std::min(text.size(), field.size()), field.begin());
 }
 
+bool Failed(std::string* error, std::string text) {
+  if (error) *error = std::move(text);
+  return false;
+}
+
+std::string HexText(std::span<const uint8_t> bytes) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  std::string text;
+  text.reserve(bytes.size() * 3);
+  for (uint8_t b : bytes) {
+    if (!text.empty()) text += ' ';
+    text += kDigits[b >> 4];
+    text += kDigits[b & 0x0F];
+  }
+  return text;
+}
+
 }  // namespace tessel

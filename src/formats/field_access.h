@@ -168,4 +168,10 @@ std::string CharField(const uint8_t (&raw)[N]) {
 // Stores text into a fixed-size character field (cut or zero-padded to the field's size).
 void SetCharField(std::span<uint8_t> field, std::string_view text);
 
+// Stores a reader's reason for failing (when one is wanted) and returns false.
+bool Failed(std::string* error, std::string text);
+
+// "0A 1B ...": raw bytes for display.
+std::string HexText(std::span<const uint8_t> bytes);
+
 }  // namespace tessel

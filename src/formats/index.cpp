@@ -14,24 +14,6 @@ constexpr size_t kEntrySize = 12;
 // Length, FirstPlayback, TopMenu and Title Count.
 constexpr size_t kIndexesFixedSize = 4 + 2 * kEntrySize + 2;
 
-bool Failed(std::string* error, std::string text) {
-  if (error) *error = std::move(text);
-  return false;
-}
-
-// "0A 1B ...": raw bytes for display.
-std::string HexText(std::span<const uint8_t> bytes) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
-  std::string text;
-  text.reserve(bytes.size() * 3);
-  for (uint8_t b : bytes) {
-    if (!text.empty()) text += ' ';
-    text += kDigits[b >> 4];
-    text += kDigits[b & 0x0F];
-  }
-  return text;
-}
-
 void ReadAppInfo(ByteReader& in, IndexAppInfo& info) {
   info.Length = in.U32();
   in.Bytes(info.Flags);

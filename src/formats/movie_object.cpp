@@ -10,24 +10,6 @@ namespace {
 constexpr size_t kHeaderSize = 40;
 constexpr size_t kObjectFixedSize = 4;  // flags, reserved, Command Count
 
-bool Failed(std::string* error, std::string text) {
-  if (error) *error = std::move(text);
-  return false;
-}
-
-// "0A 1B ...": raw bytes for display.
-std::string HexText(std::span<const uint8_t> bytes) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
-  std::string text;
-  text.reserve(bytes.size() * 3);
-  for (uint8_t b : bytes) {
-    if (!text.empty()) text += ' ';
-    text += kDigits[b >> 4];
-    text += kDigits[b & 0x0F];
-  }
-  return text;
-}
-
 bool ReadMovieObject(ByteReader& in, size_t index, MOVIE_OBJECT& object, std::string* error) {
   const uint8_t flags = in.U8();
   in.Skip(1);

@@ -32,11 +32,6 @@ std::string_view CodeText(const std::string_view (&texts)[N], uint8_t code) {
   return code < N ? texts[code] : "Reserved";
 }
 
-bool Failed(std::string* error, std::string text) {
-  if (error) *error = std::move(text);
-  return false;
-}
-
 // Random access to the bytes of a sound file: a buffer or an open file.
 class Source {
  public:
