@@ -12,6 +12,7 @@
 
 #include "formats/stn.h"
 #include "formats/tables.h"
+#include "mux/mux_track.h"
 
 namespace tessel {
 
@@ -24,23 +25,6 @@ inline constexpr uint16_t kPrimaryVideoPid = 0x1011;
 // Secondary audio (0x1A00..0x1A1F) and secondary video (0x1B00..0x1B1F) are the only streams a
 // clip or a stream table can carry as secondary.
 bool IsSecondaryPid(uint16_t pid);
-
-// The editing attributes every track record has.
-struct SMuxTrack {
-  virtual ~SMuxTrack() = default;
-
-  virtual uint8_t CodingType() const = 0;
-
-  uint8_t keep = 1;                  // original: kept in the clip, or visible in a playlist
-  uint8_t primary = 1;               // 0 for picture-in-picture video and secondary audio
-  uint8_t sub_path = 0;              // a playlist entry that names a stream of a sub-path clip
-  SMuxTrack* replacement = nullptr;  // kept in both directions, never owning
-  int32_t order = 0;                 // position in the output stream order
-  uint8_t original = 0;
-  uint32_t output_pid = 0;
-  int language = kDefaultLanguageRow;
-  int32_t delay = 0;  // 90 kHz ticks
-};
 
 // A stream that already exists in a clip's transport stream.
 struct SRipTrack : SMuxTrack {
