@@ -188,6 +188,8 @@ bool CStreamInfo::Create(const std::filesystem::path& path) {
   fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd_ < 0) return false;
   path_ = path;
+  length_ = 0;
+  DropAuBlock();
   header = SSifHeader{};
   record.reset();
   return true;
@@ -198,9 +200,12 @@ bool CStreamInfo::Open(const std::filesystem::path& path) {
   fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd_ < 0) return false;
   path_ = path;
+  DropAuBlock();
+  struct stat st;
+  length_ = ::fstat(fd_, &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
   uint8_t raw[SSifHeader::kSize];
   LeReader in(raw);
-  const uint64_t length = FileLength();
+  const uint64_t length = length_;
   bool ok = ReadAt(fd_, raw, sizeof raw, 0) && header.Read(in) && header.IsValid() &&
             std::isfinite(header.auDuration) && header.auDuration >= 0 &&
             header.auTableOffset >= SSifHeader::kSize && header.auTableOffset <= length &&
@@ -223,6 +228,8 @@ bool CStreamInfo::Open(const std::filesystem::path& path) {
 void CStreamInfo::Close() {
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
+  length_ = 0;
+  DropAuBlock();
 }
 
 void CStreamInfo::CloseAndDelete() {
@@ -246,22 +253,51 @@ bool CStreamInfo::WriteHeaderAndRecord() {
   LeWriter out;
   header.Write(out);
   out.Bytes(body.bytes());
-  return WriteAt(fd_, out.bytes().data(), out.size(), 0);
+  DropAuBlock();
+  if (!WriteAt(fd_, out.bytes().data(), out.size(), 0)) return false;
+  Grow(out.size());
+  return true;
 }
 
 bool CStreamInfo::Append(std::span<const uint8_t> bytes) {
-  return fd_ >= 0 && WriteAt(fd_, bytes.data(), bytes.size(), FileLength());
+  if (fd_ < 0 || !WriteAt(fd_, bytes.data(), bytes.size(), length_)) return false;
+  Grow(length_ + bytes.size());
+  return true;
 }
 
 bool CStreamInfo::ReplaceFrom(uint64_t offset, std::span<const uint8_t> bytes) {
-  return fd_ >= 0 && WriteAt(fd_, bytes.data(), bytes.size(), offset) &&
-         ::ftruncate(fd_, static_cast<off_t>(offset + bytes.size())) == 0;
+  DropAuBlock();
+  if (fd_ < 0 || !WriteAt(fd_, bytes.data(), bytes.size(), offset) ||
+      ::ftruncate(fd_, static_cast<off_t>(offset + bytes.size())) != 0) {
+    return false;
+  }
+  length_ = offset + bytes.size();
+  return true;
 }
 
 uint64_t CStreamInfo::FileLength() const {
-  struct stat st;
-  if (fd_ < 0 || ::fstat(fd_, &st) != 0) return 0;
-  return static_cast<uint64_t>(st.st_size);
+  return fd_ >= 0 ? length_ : 0;
+}
+
+bool CStreamInfo::LoadAuBlock(uint64_t offset, uint64_t stride) const {
+  if (offset >= au_block_start_ && offset - au_block_start_ + SAuEntry::kSize <= au_block_.size()) {
+    return true;
+  }
+  DropAuBlock();
+  // Whole entries from the one holding `offset` back to the start of its block, so that a scan
+  // in either direction stays inside what was read.
+  const uint64_t per_block = std::max<uint64_t>(kAuBlockSize / stride, 1);
+  const uint64_t first = (offset - header.auTableOffset) / stride / per_block * per_block;
+  const uint64_t start = header.auTableOffset + first * stride;
+  const uint64_t size = std::min(per_block * stride, length_ - std::min(length_, start));
+  if (offset - start + SAuEntry::kSize > size) return false;
+  au_block_.resize(static_cast<size_t>(size));
+  if (!ReadAt(fd_, au_block_.data(), au_block_.size(), start)) {
+    DropAuBlock();
+    return false;
+  }
+  au_block_start_ = start;
+  return true;
 }
 
 std::optional<SAuEntry> CStreamInfo::GetAu(uint32_t index) const {
@@ -271,11 +307,10 @@ std::optional<SAuEntry> CStreamInfo::GetAu(uint32_t index) const {
   if (end <= header.auTableOffset) return std::nullopt;
   const uint64_t stride = (end - header.auTableOffset) / header.auCount;
   if (stride < SAuEntry::kSize) return std::nullopt;
-  uint8_t raw[SAuEntry::kSize];
-  if (!ReadAt(fd_, raw, sizeof raw, header.auTableOffset + uint64_t{index} * stride)) {
-    return std::nullopt;
-  }
-  LeReader in(raw);
+  const uint64_t offset = header.auTableOffset + uint64_t{index} * stride;
+  if (!LoadAuBlock(offset, stride)) return std::nullopt;
+  LeReader in(std::span<const uint8_t>(au_block_).subspan(
+      static_cast<size_t>(offset - au_block_start_), SAuEntry::kSize));
   SAuEntry entry;
   entry.Read(in);
   return entry;

@@ -3,6 +3,7 @@
 // fields written one by one without padding.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -227,10 +228,21 @@ class CStreamInfo {
   uint32_t NearestRandomAccess(uint32_t index) const;
 
  private:
+  // Entries are read a block at a time: scans over the table (random access searches, the
+  // multiplexer's unit after unit) cost one read per block, not one per unit.
+  static constexpr size_t kAuBlockSize = size_t{64} << 10;
+
   bool IsRandomAccess(uint32_t index) const;
+  // Makes the block cover [offset, offset + SAuEntry::kSize); false when the file cannot.
+  bool LoadAuBlock(uint64_t offset, uint64_t stride) const;
+  void DropAuBlock() const { au_block_.clear(); }
+  void Grow(uint64_t end) { length_ = std::max(length_, end); }
 
   int fd_ = -1;
   std::filesystem::path path_;
+  uint64_t length_ = 0;  // kept up to date by every write, so reads never ask the system
+  mutable std::vector<uint8_t> au_block_;
+  mutable uint64_t au_block_start_ = 0;  // file offset of au_block_[0]
 };
 
 }  // namespace tessel

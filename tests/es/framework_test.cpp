@@ -295,6 +295,61 @@ TEST(StreamInfoFile, RandomAccessSearch) {
   EXPECT_FALSE(info.GetAu(12));
 }
 
+// Entries of a table larger than one read block come back whole and in place, in either order,
+// from the writing object and from the file opened again.
+TEST(StreamInfoFile, EntriesAcrossReadBlocks) {
+  struct Case {
+    const char* name;
+    uint32_t count;
+    uint32_t padding;  // bytes after each entry (a larger stride)
+  };
+  const Case cases[] = {
+      {"one block", 100, 0},
+      {"several blocks", 10000, 0},
+      {"padded stride", 5000, 5},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::TempDir dir;
+    CStreamInfo writer;
+    ASSERT_TRUE(writer.Create(dir / "t.dsi"));
+    writer.CreateRecord(coding::kPg);
+    writer.header.auCount = c.count;
+    writer.header.totalSize = uint64_t{c.count} * 7;
+    LeWriter table;
+    for (uint32_t i = 0; i < c.count; ++i) {
+      SAuEntry e;
+      e.size = 7;
+      e.offset = uint64_t{i} * 7 + (uint64_t{1} << 33);
+      e.flags = i % 3 == 0 ? au_flag::kRandomAccess : 0;
+      e.dts = i * 3600;
+      e.pts = e.dts + 1;
+      e.extra = ~i;
+      e.Write(table);
+      for (uint32_t k = 0; k < c.padding; ++k) table.U8(0xEE);
+    }
+    ASSERT_TRUE(writer.WriteHeaderAndRecord());
+    ASSERT_TRUE(writer.Append(table.bytes()));
+    CStreamInfo reader;
+    ASSERT_TRUE(reader.Open(dir / "t.dsi"));
+    for (const CStreamInfo* info : {&writer, &reader}) {
+      for (int64_t i = c.count - 1; i >= 0; i -= 997) {  // backwards, then forwards
+        const auto e = info->GetAu(static_cast<uint32_t>(i));
+        ASSERT_TRUE(e);
+        EXPECT_EQ(e->offset, uint64_t(i) * 7 + (uint64_t{1} << 33));
+        EXPECT_EQ(e->extra, ~static_cast<uint32_t>(i));
+      }
+      for (uint32_t i = 0; i < c.count; ++i) {
+        const auto e = info->GetAu(i);
+        ASSERT_TRUE(e);
+        ASSERT_EQ(e->pts, i * 3600 + 1);
+      }
+      EXPECT_FALSE(info->GetAu(c.count));
+      EXPECT_EQ(info->FindRandomAccessBefore(c.count / 2 + 1) % 3, 0);
+    }
+  }
+}
+
 // Constant-rate time stamps: trunc(n x duration x 90 + 131070), wrapping in 32 bits.
 TEST(StreamInfoFile, ConstantRateTimes) {
   EXPECT_EQ(ConstantRateTime(0, 32.0), 131070u);
