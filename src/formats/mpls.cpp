@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "formats/file_header.h"
 #include "platform/common.h"
 #include "platform/format.h"
 
@@ -380,6 +381,10 @@ bool Mpls::Read(std::span<const uint8_t> file, std::string* error) {
   header.Skip(20);
   if (!header.ok() || !app_info.Read(header)) {
     if (error) *error = "file shorter than its header and application info";
+    return false;
+  }
+  if (!CheckTypeAndVersion(TypeIndicator, VersionNumber, "MPLS", error)) {
+    *this = Mpls();
     return false;
   }
   auto block = [&file](uint32_t address) { return ByteReader(file).From(address); };
