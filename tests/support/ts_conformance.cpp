@@ -413,8 +413,9 @@ struct Continuity {
 class Checker : public Finder {
  public:
   explicit Checker(const TsCheckOptions& options) : options_(options) {
-    report_.recording_rate = options.recording_rate;
-    packet_time_ = 1504.0 * kClock / options.recording_rate;
+    if (options_.recording_rate == 0) options_.recording_rate = TsCheckOptions().recording_rate;
+    report_.recording_rate = options_.recording_rate;
+    packet_time_ = 1504.0 * kClock / options_.recording_rate;
     report_.interval = static_cast<int64_t>(packet_time_);
     min_step_ = options.min_arrival_step > 0 ? options.min_arrival_step : report_.interval;
   }

@@ -11,6 +11,7 @@
 #include <set>
 
 #include "support/test_support.h"
+#include "support/ts_oracles.h"
 
 namespace tessel::test {
 namespace {
