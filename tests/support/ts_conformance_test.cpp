@@ -256,6 +256,12 @@ TEST(TsConformance, FindsFaultsMadeIntoAFixtureClip) {
          std::swap_ranges(b.begin() + 3 * 192 + 4, b.begin() + 4 * 192, b.begin() + 4 * 192 + 4);
        },
        {TsFault::kLateSystemPacket}},
+      {"arrival times wrapping halfway (no fault)",
+       [](auto& b) {
+         const uint32_t shift = (1u << 30) - AtsAt(b, Packets(b) / 2);
+         for (size_t i = 0; i < Packets(b); ++i) SetAts(b, i, AtsAt(b, i) + shift);
+       },
+       {}},
       {"second half a second late",
        [](auto& b) {
          for (size_t i = Packets(b) / 2; i < Packets(b); ++i) {
