@@ -513,6 +513,13 @@ class Checker : public Finder {
     if (report_.pcr_count++ == 0) {
       stc_offset_ = value - atc_;
     } else {
+      // Arrival stamps and PCRs count the same 27 MHz clock: their distance stays put.
+      const int64_t drift = value - atc_ - *stc_offset_;
+      report_.largest_pcr_drift = std::max(report_.largest_pcr_drift, std::abs(drift));
+      if (std::abs(drift) > options_.max_pcr_drift) {
+        Fault(TsFault::kPcrDrift, index, PcrPid(),
+              Format("PCR %+lld ticks off the arrival clock", static_cast<long long>(drift)));
+      }
       const int64_t gap = value - last_pcr_;
       report_.largest_pcr_gap = std::max(report_.largest_pcr_gap, gap);
       if (gap < 0 || gap > options_.max_pcr_gap) {
@@ -698,6 +705,8 @@ const char* TsFaultName(TsFault fault) {
       return "arrival order";
     case TsFault::kPcrGap:
       return "PCR gap";
+    case TsFault::kPcrDrift:
+      return "PCR drift";
     case TsFault::kPatGap:
       return "PAT gap";
     case TsFault::kPmtGap:
@@ -737,8 +746,9 @@ std::string TsReport::Text() const {
                 static_cast<unsigned long long>(pat_count), Ms(largest_pat_gap), pmt_pid,
                 static_cast<unsigned long long>(pmt_count), Ms(largest_pmt_gap),
                 static_cast<unsigned long long>(sit_count), most_rounds_without_sit);
-  out += Format("PCR 0x%04X %llu (largest gap %.3f ms), first elementary packet %lld\n", pcr_pid,
-                static_cast<unsigned long long>(pcr_count), Ms(largest_pcr_gap),
+  out += Format("PCR 0x%04X %llu (largest gap %.3f ms, drift %lld), first elementary packet %lld\n",
+                pcr_pid, static_cast<unsigned long long>(pcr_count), Ms(largest_pcr_gap),
+                static_cast<long long>(largest_pcr_drift),
                 first_elementary_packet == UINT64_MAX
                     ? -1LL
                     : static_cast<long long>(first_elementary_packet));
