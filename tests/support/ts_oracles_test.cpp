@@ -118,6 +118,32 @@ TEST(TsOracles, DemuxGivesBackTheSourceBytes) {
   EXPECT_EQ(in_clip.front().size, 40038);
 }
 
+// On the fixture disc with every audio coding, each demux equals the file the disc was made from,
+// the two parts on the TrueHD PID included.
+TEST(TsOracles, DemuxOfEveryAudioCodingGivesBackItsSource) {
+  TESSEL_SKIP_WITHOUT_TOOL("ffmpeg");
+  const fs::path clip = SharedFixtures() / "discs/disc-audio-zoo/BDMV/STREAM/00000.m2ts";
+  if (!fs::exists(clip)) GTEST_SKIP() << "shared fixture discs missing";
+  struct Case {
+    uint16_t pid;
+    int stream_of_pid;
+    const char* format;
+    const char* source;
+  };
+  const Case cases[] = {
+      {0x1100, 0, "ac3", "ac3_51_448k_5s.ac3"}, {0x1101, 0, "eac3", "eac3_51_384k.eac3"},
+      {0x1102, 0, "dts", "dts_51_768k.dts"},    {0x1103, 0, "truehd", "truehd_51.thd"},
+      {0x1103, 1, "ac3", "ac3_51_448k_5s.ac3"}, {0x1A00, 0, "eac3", "eac3_20_128k.eac3"},
+  };
+  TempDir dir;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.source);
+    const fs::path out = dir / ("out." + std::string(c.format));
+    ASSERT_EQ(FfmpegDemux(clip, c.pid, c.format, out, c.stream_of_pid), "");
+    EXPECT_TRUE(ReadFile(out) == ReadFile(SharedFixtures() / "es" / c.source));
+  }
+}
+
 TEST(TsOracles, LibblurayReadsTheClipInformation) {
   TESSEL_SKIP_WITHOUT_LIBBLURAY();
   const std::optional<BdClip> clip = ReadClpiWithLibbluray(DataPath(kClipInfo));
