@@ -400,7 +400,8 @@ struct PidState {
   size_t stream = 0;  // index into the report's streams
   uint8_t type = 0;
   std::vector<BufferModel> models;
-  int current = -1;  // the model receiving the current PES; -1 before the first PES start
+  int current = -1;   // the model receiving the current PES; -1 before the first PES start
+  unsigned used = 0;  // a bit per model that has received a unit
   bool level_known = false;
   int probe_packets = 0;
 };
@@ -645,17 +646,23 @@ class Checker : public Finder {
 
   void StartUnit(PidState& state, TsStream& stream, const Packet& packet, const PesHeader& pes,
                  uint64_t index) {
-    if (state.current >= 0)
+    if (state.current >= 0) {
       state.models[state.current].CompleteUnit({index, *this, stream, options_});
+    }
     if (!pes.dts) return;  // no time of its own: it continues the unit before
     const std::span<const uint8_t> es = packet.payload.subspan(pes.length);
     state.current = state.models.size() > 1 && !IsCoreUnit(state.type, es) ? 1 : 0;
     if (state.type == 0x80 && es.size() >= 4 && (es[2] & 0x0F) == 5) {
       state.models[0].SetParams(kLpcm192);
     }
-    if (stream.buffer_model.find(state.models[state.current].params().name) == std::string::npos) {
-      if (!stream.buffer_model.empty()) stream.buffer_model += " + ";
-      stream.buffer_model += state.models[state.current].params().name;
+    if (!(state.used & (1u << state.current))) {
+      state.used |= 1u << state.current;
+      stream.buffer_model.clear();
+      for (size_t m = 0; m < state.models.size(); ++m) {
+        if (!(state.used & (1u << m))) continue;
+        if (!stream.buffer_model.empty()) stream.buffer_model += " + ";
+        stream.buffer_model += state.models[m].params().name;
+      }
     }
     state.models[state.current].StartUnit(*pes.dts * 300, index);
   }

@@ -499,7 +499,8 @@ TEST(TsConformanceBuffers, PicksTheModelOfEachSubStream) {
   StreamBuilder b({{0x1100, 0x84}, {0x1101, 0x83}, {0x1A00, 0xA1}});
   uint32_t t = b.next();
   for (int i = 0; i < 3; ++i) {
-    b.Pes(0x1100, t, 20 * kInterval, 2 * kSecond90k + i, 100, i % 2 ? kEac3Head : kAc3Head);
+    // The E-AC-3 PID starts with its extension, the TrueHD one with its core.
+    b.Pes(0x1100, t, 20 * kInterval, 2 * kSecond90k + i, 100, i % 2 ? kAc3Head : kEac3Head);
     b.Pes(0x1101, b.next() + 10 * kInterval, 20 * kInterval, 2 * kSecond90k + i, 100,
           i % 2 ? kMlpHead : kAc3Head);
     b.Pes(0x1A00, b.next() + 10 * kInterval, 20 * kInterval, 2 * kSecond90k + i, 100, kEac3Head);
