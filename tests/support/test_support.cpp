@@ -54,10 +54,6 @@ std::vector<uint8_t> ReadData(const std::string& relative) {
   return data;
 }
 
-std::filesystem::path SharedFixtures() {
-  return (DataDir() / "../../../shared/fixtures/").lexically_normal();
-}
-
 TempDir::TempDir() {
   static std::atomic<int> counter{0};
   path_ = std::filesystem::temp_directory_path() /

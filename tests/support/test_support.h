@@ -46,9 +46,6 @@ class ScopedRecordingPrompt : public RecordingPrompt {
 std::filesystem::path DataDir();
 std::filesystem::path DataPath(const std::string& relative);
 std::vector<uint8_t> ReadData(const std::string& relative);
-// The shared fixture corpus beside the checkout (../shared/fixtures/ from the repository), which
-// may be missing: tests that use it skip then.
-std::filesystem::path SharedFixtures();
 
 // A fresh empty folder, removed with the object.
 class TempDir {
