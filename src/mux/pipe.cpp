@@ -366,9 +366,11 @@ void SetUnitHeader(SEsReader& r, int64_t time_offset, TransportPacket& ts) {
     pes.DTS.reset();
   }
   if (IsAudioCodingType(type) && pes.Extension && pes.Extension->Extension2) {
-    const uint8_t extension = AudioStreamIdExtension(type, unit.flags);
+    // The AC-3 core of a TrueHD pair is told apart from the TrueHD units on the same PID by its
+    // own extension id; with 0x71 a demultiplexer takes it for TrueHD.
+    const uint8_t extension = r.pair_core ? 0x76 : AudioStreamIdExtension(type, unit.flags);
     (*pes.Extension->Extension2)[0] = extension;
-    ts.TransportPriority = extension == 0x71;
+    ts.TransportPriority = extension != 0x72;
   }
   if (length < 178) StuffAdaptationField(ts, 178 - length);
 }
@@ -557,6 +559,7 @@ int CFilePipe::Open(const SPipeSource& source, const ProgressCallback& progress)
     secondary_ = std::make_unique<SEsReader>();
     const int result = OpenReader(*secondary_, source.RangeOf(source.second_path), progress);
     if (result) return result;
+    primary_->pair_core = true;
   }
   reader_ = primary_.get();
   const SEsReader& main = secondary_ ? *secondary_ : *primary_;
