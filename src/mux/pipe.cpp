@@ -299,7 +299,9 @@ bool ReadNextUnit(SEsReader& r, bool& failed) {
     return false;
   }
   const auto entry = r.info.GetAu(r.next);
-  const bool inside = entry && entry->size <= kMaxUnitSize && entry->offset <= r.source_size &&
+  // A unit of no bytes would pass for the end unit.
+  const bool inside = entry && entry->size != 0 && entry->size <= kMaxUnitSize &&
+                      entry->offset <= r.source_size &&
                       entry->size <= r.source_size - entry->offset;
   if (!inside) {
     errno = 0;
