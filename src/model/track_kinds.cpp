@@ -36,6 +36,27 @@ int CountByKind(const SRipTracks& tracks, TrackKind kind, bool primary, bool kep
   }));
 }
 
+bool ComesBeforeInOutput(const SMuxTrack& a, const SMuxTrack& b) {
+  if (a.order != b.order) return a.order < b.order;
+  if (a.output_pid != b.output_pid) return a.output_pid < b.output_pid;
+  return !a.original && b.original;
+}
+
+std::vector<SMuxTrack*> OutputOrder(const SRipTracks& originals,
+                                    std::span<SMuxTrack* const> new_tracks) {
+  std::vector<SMuxTrack*> out;
+  for (const auto& track : originals) {
+    if (track->keep) out.push_back(track.get());
+  }
+  for (SMuxTrack* track : new_tracks) {
+    if (track->keep) out.push_back(track);
+  }
+  std::stable_sort(out.begin(), out.end(), [](const SMuxTrack* a, const SMuxTrack* b) {
+    return ComesBeforeInOutput(*a, *b);
+  });
+  return out;
+}
+
 void BuildOriginalTracks(std::span<const StreamInfo> streams, int32_t clip_number,
                          SRipTracks& tracks) {
   tracks.clear();
