@@ -14,6 +14,7 @@
 #include "formats/tables.h"
 #include "mux/mux_track.h"
 #include "mux/rip_track.h"
+#include "ts/psi.h"
 
 namespace tessel {
 
@@ -60,5 +61,10 @@ bool RemoveNewTrackAt(std::vector<std::unique_ptr<Track>>& tracks, int index) {
 // PID (a repeated PID is skipped), every record kept.
 void BuildOriginalTracks(std::span<const StreamInfo> streams, int32_t clip_number,
                          SRipTracks& tracks);
+
+// The tracks of a clip that has no clip information, from the streams of its program map: the
+// stream type as coding type, the attributes the registration descriptors carry, the language
+// of the language descriptor, and the entry itself.
+void BuildTracksFromPmt(const PMT& pmt, int32_t clip_number, SRipTracks& tracks);
 
 }  // namespace tessel

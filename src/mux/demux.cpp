@@ -427,4 +427,49 @@ JobResult DemuxStreamFile(CByteSource& source, const std::string& path, CTrackIn
   return JobResult::kDone;
 }
 
+namespace {
+
+void RemoveFiles(CTrackInfoMap& set) {
+  for (auto& [pid, info] : set.tracks) {
+    for (auto& writer : info.writers) writer.reset();
+  }
+  for (const std::string& path : set.created) {
+    std::error_code ec;
+    fs::remove(path, ec);
+  }
+  set.created.clear();
+}
+
+}  // namespace
+
+JobResult DemuxClip(const std::string& folder, std::span<SRipTrack* const> tracks,
+                    CByteSource& source, const std::string& path, const ProgressCallback& progress,
+                    SDemuxReport& report, const SinkFactory& factory) {
+  const std::string out_folder = folder.empty() ? fs::path(path).parent_path().string() : folder;
+  const std::string base = fs::path(path).stem().string();
+  CTrackInfoMap set;
+  if (!CreateDemuxWriters(out_folder, base, tracks, set, factory)) {
+    RemoveFiles(set);
+    return JobResult::kFailed;
+  }
+  const JobResult result = DemuxStreamFile(source, path, set, progress, report);
+  if (result != JobResult::kDone) {
+    RemoveFiles(set);
+    return result;
+  }
+  if (!set.Finish(report.error)) {
+    ShowMessage(report.error);
+    RemoveFiles(set);
+    return JobResult::kFailed;
+  }
+  for (const auto& [pid, info] : set.tracks) {
+    for (int i = 0; i < 2; ++i) {
+      if (info.writers[i]) {
+        report.files.push_back({info.paths[i], pid, info.display_name, info.writers[i]->size()});
+      }
+    }
+  }
+  return JobResult::kDone;
+}
+
 }  // namespace tessel

@@ -51,6 +51,7 @@ class STrackFile {
   uint64_t size() const { return written_ + buffer_.size(); }
   const std::string& error() const { return error_; }
   bool failed() const { return !error_.empty(); }
+  size_t capacity() const { return capacity_; }
 
  protected:
   void Put(std::span<const uint8_t> bytes);
@@ -169,13 +170,31 @@ bool CreateDemuxWriters(const std::string& folder, const std::string& base,
                         std::span<SRipTrack* const> tracks, CTrackInfoMap& set,
                         const SinkFactory& factory = CreateFileSink);
 
+// A file a demux wrote.
+struct SDemuxedFile {
+  std::string path;
+  uint16_t pid = 0;
+  std::string display_name;
+  uint64_t size = 0;
+};
+
 struct SDemuxReport {
   std::vector<SStreamDamage> damage;
   uint64_t packets = 0;
+  std::vector<SDemuxedFile> files;
+  std::string error;  // why the demux failed
 };
 
 // Demultiplexes one stream file into the set; done or cancelled. Damage goes to the report.
 JobResult DemuxStreamFile(CByteSource& source, const std::string& path, CTrackInfoMap& set,
                           const ProgressCallback& progress, SDemuxReport& report);
+
+// Demultiplexes the kept tracks of a clip into "<folder>/<clip base>_<pid><ext>" files (an empty
+// folder means the clip's own). Done; cancelled or failed (a file could not be created or
+// written) with every file of this run removed. Damage leaves the result done: the files keep
+// what could be read, and the report names the damage.
+JobResult DemuxClip(const std::string& folder, std::span<SRipTrack* const> tracks,
+                    CByteSource& source, const std::string& path, const ProgressCallback& progress,
+                    SDemuxReport& report, const SinkFactory& factory = CreateFileSink);
 
 }  // namespace tessel
