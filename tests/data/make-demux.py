@@ -35,6 +35,18 @@ def filter_clip(src, dst, pids, first_packet_of=()):
     open(dst, 'wb').write(out)
 
 
+def unit_starts(src, dst, pid):
+    """Only the program tables and the packets of `pid` that start a PES packet."""
+    data = open(src, 'rb').read()
+    out = bytearray()
+    for i in range(len(data) // 192):
+        packet = data[i * 192:(i + 1) * 192]
+        p = (packet[5] & 0x1F) << 8 | packet[6]
+        if p in PSI or (p == pid and packet[5] & 0x40):
+            out += packet
+    open(dst, 'wb').write(out)
+
+
 def wave_data(path):
     data = open(path, 'rb').read()
     pos = 12
@@ -59,6 +71,9 @@ def main():
     for n in range(3):
         filter_clip(os.path.join(discs, 'disc-multiclip/BDMV/STREAM/%05d.m2ts' % n),
                     os.path.join(out, 'multiclip_%05d_ac3.m2ts' % n), {0x1100})
+    for disc in ('disc-simple', 'disc-audio-zoo', 'disc-mpeg2'):
+        unit_starts(os.path.join(discs, disc, 'BDMV/STREAM/00000.m2ts'),
+                    os.path.join(out, disc[5:] + '_video_starts.m2ts'), 0x1011)
     prefixes = {
         'ac3_51_448k.ac3': 16384,
         'ac3_51_448k_5s.ac3': 32768,
