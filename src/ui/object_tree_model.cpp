@@ -7,14 +7,14 @@
 namespace tessel::ui {
 
 const CNamedObject* CObjectTreeModel::ObjectOf(const QModelIndex& index) {
-  return index.isValid() ? static_cast<const CNamedObject*>(index.internalPointer()) : nullptr;
+  return index.isValid() ? static_cast<const CNamedObject*>(index.constInternalPointer()) : nullptr;
 }
 
 QModelIndex CObjectTreeModel::index(int row, int column, const QModelIndex& parent) const {
   if (column != 0 || row < 0) return {};
   const std::vector<const CNamedObject*> children = Children(ObjectOf(parent));
   if (row >= static_cast<int>(children.size())) return {};
-  return createIndex(row, column, const_cast<CNamedObject*>(children[static_cast<size_t>(row)]));
+  return createIndex(row, column, children[static_cast<size_t>(row)]);
 }
 
 QModelIndex CObjectTreeModel::parent(const QModelIndex& child) const {
@@ -46,7 +46,7 @@ QModelIndex CObjectTreeModel::IndexOf(const CNamedObject* object) const {
   const std::vector<const CNamedObject*> siblings = Children(ParentOf(object));
   const auto it = std::find(siblings.begin(), siblings.end(), object);
   if (it == siblings.end()) return {};
-  return createIndex(static_cast<int>(it - siblings.begin()), 0, const_cast<CNamedObject*>(object));
+  return createIndex(static_cast<int>(it - siblings.begin()), 0, object);
 }
 
 }  // namespace tessel::ui

@@ -1,6 +1,8 @@
 // "Related Mpls": the playlists that use the shown clip, and where they use it.
 #pragma once
 
+#include <vector>
+
 #include "model/clip_object.h"
 #include "model/playlist_object.h"
 #include "ui/list_model.h"

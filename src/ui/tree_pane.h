@@ -4,6 +4,7 @@
 
 #include <QTreeView>
 #include <QWidget>
+#include <initializer_list>
 
 #include "model/named_object.h"
 #include "ui/object_tree_model.h"
