@@ -138,6 +138,13 @@ TEST(TsConformance, ReadsAFileAsItReadsTheBytes) {
   }
 }
 
+TEST(TsConformance, SaysWhenTheFileIsMissing) {
+  TempDir dir;
+  const TsReport r = CheckTransportStream(dir / "missing.m2ts");
+  EXPECT_EQ(r.Count(TsFault::kUnreadable), 1u);
+  EXPECT_THAT(r.Text(), HasSubstr("cannot open"));
+}
+
 TEST(TsConformance, TakesTheRateFromTheClipInformation) {
   EXPECT_EQ(ClpiRecordingRate(DataPath("ts/multiclip_00002.clpi")), 48000000u);
   TempDir dir;
