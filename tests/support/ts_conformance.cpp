@@ -704,6 +704,8 @@ class Checker : public Finder {
 
 const char* TsFaultName(TsFault fault) {
   switch (fault) {
+    case TsFault::kUnreadable:
+      return "unreadable";
     case TsFault::kSize:
       return "size";
     case TsFault::kSync:
@@ -803,6 +805,7 @@ TsReport CheckTransportStream(const std::filesystem::path& m2ts,
   }
   Checker checker(options);
   std::ifstream in(m2ts, std::ios::binary);
+  if (!in) checker.Fault(TsFault::kUnreadable, 0, 0, "cannot open " + m2ts.string());
   std::vector<uint8_t> block(kAlignedUnit * 128);
   uint64_t size = 0;
   size_t held = 0;
@@ -819,6 +822,7 @@ TsReport CheckTransportStream(const std::filesystem::path& m2ts,
     held -= at;
     if (got == 0) break;
   }
+  if (in.bad()) checker.Fault(TsFault::kUnreadable, size / kPacket, 0, "read error");
   return checker.Finish(size);
 }
 

@@ -18,6 +18,7 @@
 namespace tessel::test {
 
 enum class TsFault {
+  kUnreadable,        // the file cannot be opened or read to its end
   kSize,              // the file is no whole number of 6144-byte aligned units
   kSync,              // a packet without its 0x47 sync byte
   kArrivalOrder,      // an arrival time less than one packet interval after the previous one

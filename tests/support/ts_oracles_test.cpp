@@ -72,6 +72,23 @@ TEST(TsOracles, ProbeListsStreamsAndPackets) {
   EXPECT_THAT(codecs, ElementsAre("truehd", "ac3"));
 }
 
+TEST(TsOracles, ProbeGivesTheLanguages) {
+  TESSEL_SKIP_WITHOUT_TOOL("ffmpeg");
+  TESSEL_SKIP_WITHOUT_TOOL("ffprobe");
+  // The fixture's own muxer writes no language descriptors; ffmpeg's writes them.
+  TempDir dir;
+  const CommandResult r =
+      RunCommand({"ffmpeg", "-nostdin", "-v", "error", "-i", DataPath(kClip).string(), "-map", "0",
+                  "-c", "copy", "-metadata:s:a:0", "language=fra", "-f", "mpegts",
+                  "-mpegts_m2ts_mode", "1", (dir / "fra.m2ts").string()});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::vector<ProbeStream> streams = ProbeStreams(dir / "fra.m2ts");
+  ASSERT_EQ(streams.size(), 2u);
+  EXPECT_EQ(streams[0].language, "");
+  EXPECT_EQ(streams[1].language, "fra");
+  EXPECT_EQ(streams[1].codec, "ac3");
+}
+
 TEST(TsOracles, FfmpegReportsDamageOnly) {
   TESSEL_SKIP_WITHOUT_TOOL("ffmpeg");
   EXPECT_EQ(FfmpegCopyErrors(DataPath(kClip)), "");
