@@ -2,14 +2,19 @@
 // 4-byte little-endian length, that many bytes of stream info file, and the source after them.
 // Every unit goes out as packets; each must be a whole transport packet on the stream's PID.
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
 #include <memory>
 
-#include "es_fuzz.h"
 #include "mux/pipe.h"
+#include "platform/files.h"
 #include "platform/prompt.h"
 #include "ts/ts_packet.h"
 
@@ -31,6 +36,28 @@ void Check(bool condition) {
   if (!condition) __builtin_trap();
 }
 
+// A pipe reads files, so both parts of the input go into a scratch folder of this process.
+const std::filesystem::path& ScratchFolder() {
+  static const std::filesystem::path folder = [] {
+    std::filesystem::path p =
+        tessel::TemporaryFolder() / ("tessel-fuzz-" + std::to_string(getpid()));
+    std::filesystem::create_directories(p);
+    std::atexit([] {
+      std::error_code ec;
+      std::filesystem::remove_all(ScratchFolder(), ec);
+    });
+    return p;
+  }();
+  return folder;
+}
+
+std::filesystem::path WriteInput(const uint8_t* data, size_t size, const char* name) {
+  const std::filesystem::path path = ScratchFolder() / name;
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+  return path;
+}
+
 // Writes both files; the stream info file is made current for the source (its modification time)
 // so that the pipe reads it instead of analysing the source again.
 std::filesystem::path WriteFiles(const uint8_t* data, size_t size) {
@@ -39,14 +66,14 @@ std::filesystem::path WriteFiles(const uint8_t* data, size_t size) {
   data += 4;
   size -= 4;
   sif_size = static_cast<uint32_t>(std::min<size_t>(sif_size, size));
-  const auto source = tessel::fuzz::WriteInput(data + sif_size, size - sif_size, "input.src");
+  const auto source = WriteInput(data + sif_size, size - sif_size, "input.src");
   std::vector<uint8_t> sif(data, data + sif_size);
   struct stat st;
   if (sif.size() >= kSourceTimeOffset + 8 && ::stat(source.c_str(), &st) == 0) {
     const int64_t seconds = st.st_mtime;
     std::memcpy(sif.data() + kSourceTimeOffset, &seconds, 8);
   }
-  tessel::fuzz::WriteInput(sif.data(), sif.size(), "input.src.dsi");
+  WriteInput(sif.data(), sif.size(), "input.src.dsi");
   return source;
 }
 

@@ -529,8 +529,9 @@ TEST(Pipe, SparseSourcePastFourGigabytes) {
   EXPECT_EQ(d.units[0].entry.offset, base);
 }
 
-// Entries that do not fit the source are refused with the read error, not followed.
-TEST(Pipe, DamagedEntriesFailWithTheReadError) {
+// A stream info file whose entries do not fit the source is not trusted: the source is analysed
+// again (here it is no stream at all) and no pipe opens.
+TEST(Pipe, DamagedEntriesAreNotFollowed) {
   struct Case {
     const char* name;
     SAuEntry second;
@@ -538,7 +539,6 @@ TEST(Pipe, DamagedEntriesFailWithTheReadError) {
   const Case cases[] = {
       {"past the end", Unit(100, 5000, 1)},   {"straddles the end", Unit(200, 900, 1)},
       {"huge size", Unit(0xFFFFFFF0u, 0, 1)}, {"offset overflow", Unit(100, ~0ull - 50, 1)},
-      {"no bytes", Unit(0, 500, 1)},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -549,16 +549,50 @@ TEST(Pipe, DamagedEntriesFailWithTheReadError) {
     SPipeSource source;
     source.path = path;
     test::ScopedRecordingPrompt prompt;
-    auto pipe = OpenPipe(source);
-    ASSERT_TRUE(pipe);
-    ASSERT_NE(pipe->NextAu(), nullptr);
-    EXPECT_EQ(pipe->NextAu(), nullptr);
-    EXPECT_TRUE(pipe->failed());
-    EXPECT_EQ(pipe->NextAu(), nullptr);
-    ASSERT_EQ(prompt.messages().size(), 1u);
-    EXPECT_EQ(prompt.messages()[0], path.string() + "\nRead file erorr! ");
-    EXPECT_LT(pipe->PrimaryReader()->buffer.capacity(), 1000u);
+    std::unique_ptr<CPipe> pipe;
+    EXPECT_NE(CreatePipe(source, nullptr, pipe), 0);
+    EXPECT_FALSE(pipe);
   }
+}
+
+// A unit of no bytes fits any source but would pass for the end unit: the read fails instead.
+TEST(Pipe, UnitOfNoBytesFailsWithTheReadError) {
+  test::TempDir dir;
+  const fs::path path = dir / "empty-unit.dts";
+  test::WriteFile(path, std::vector<uint8_t>(1000, 0x55));
+  WriteStreamInfo(path, coding::kDts, {Unit(100, 0, 0), Unit(0, 500, 1)});
+  SPipeSource source;
+  source.path = path;
+  test::ScopedRecordingPrompt prompt;
+  auto pipe = OpenPipe(source);
+  ASSERT_TRUE(pipe);
+  ASSERT_NE(pipe->NextAu(), nullptr);
+  EXPECT_EQ(pipe->NextAu(), nullptr);
+  EXPECT_TRUE(pipe->failed());
+  ASSERT_EQ(prompt.messages().size(), 1u);
+  EXPECT_EQ(prompt.messages()[0], path.string() + "\nRead file erorr! ");
+}
+
+// A source cut after the pipe opened: the short read fails with the file error, nothing is sent
+// from past the cut and the buffer stays bounded.
+TEST(Pipe, SourceCutAfterOpenFailsWithTheReadError) {
+  test::TempDir dir;
+  const fs::path path = dir / "cut.dts";
+  test::WriteFile(path, std::vector<uint8_t>(1000, 0x55));
+  WriteStreamInfo(path, coding::kDts, {Unit(100, 0, 0), Unit(800, 100, 1)});
+  SPipeSource source;
+  source.path = path;
+  test::ScopedRecordingPrompt prompt;
+  auto pipe = OpenPipe(source);
+  ASSERT_TRUE(pipe);
+  fs::resize_file(path, 500);
+  ASSERT_NE(pipe->NextAu(), nullptr);
+  EXPECT_EQ(pipe->NextAu(), nullptr);
+  EXPECT_TRUE(pipe->failed());
+  EXPECT_EQ(pipe->NextAu(), nullptr);
+  ASSERT_EQ(prompt.messages().size(), 1u);
+  EXPECT_EQ(prompt.messages()[0], path.string() + "\nRead file erorr! ");
+  EXPECT_LT(pipe->PrimaryReader()->buffer.capacity(), 1000u);
 }
 
 // One packet for a small unit (stuffed through the adaptation field); PES_packet_length 0 for a

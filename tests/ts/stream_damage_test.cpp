@@ -16,10 +16,13 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// The intact clips: the demux folder holds deliberately cut copies.
 std::vector<fs::path> FixtureStreams() {
   std::vector<fs::path> out;
-  for (const auto& entry : fs::recursive_directory_iterator(test::DataDir())) {
-    if (entry.path().extension() == ".m2ts") out.push_back(entry.path());
+  for (const char* folder : {"discs", "ts"}) {
+    for (const auto& entry : fs::recursive_directory_iterator(test::DataDir() / folder)) {
+      if (entry.path().extension() == ".m2ts") out.push_back(entry.path());
+    }
   }
   std::sort(out.begin(), out.end());
   return out;
