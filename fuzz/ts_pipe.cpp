@@ -10,8 +10,8 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <string>
 #include <memory>
+#include <string>
 
 #include "mux/pipe.h"
 #include "platform/files.h"

@@ -537,8 +537,10 @@ TEST(Pipe, DamagedEntriesAreNotFollowed) {
     SAuEntry second;
   };
   const Case cases[] = {
-      {"past the end", Unit(100, 5000, 1)},   {"straddles the end", Unit(200, 900, 1)},
-      {"huge size", Unit(0xFFFFFFF0u, 0, 1)}, {"offset overflow", Unit(100, ~0ull - 50, 1)},
+      {"past the end", Unit(100, 5000, 1)},
+      {"straddles the end", Unit(200, 900, 1)},
+      {"huge size", Unit(0xFFFFFFF0u, 0, 1)},
+      {"offset overflow", Unit(100, ~0ull - 50, 1)},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
