@@ -11,7 +11,7 @@ BitFile::~BitFile() {
 
 void BitFile::Reset(bool writing) {
   writing_ = writing;
-  buffer_.assign(kBufferSize, 0);
+  if (writing) buffer_.resize(kBufferSize);
   pos_ = valid_ = 0;
   bits_left_ = 8;
   assembling_ = 0;
@@ -37,6 +37,10 @@ bool BitFile::Open(ByteSource& source) {
 
 bool BitFile::StartReading() {
   Reset(false);
+  // A short stream needs no more buffer than it has bytes (a peek wants three).
+  const uint64_t length = source_->length();
+  const bool short_stream = length != 0 && length < kBufferSize;
+  buffer_.resize(short_stream ? std::max<size_t>(static_cast<size_t>(length), 16) : kBufferSize);
   if (!Fill(1)) {
     Close();
     return false;

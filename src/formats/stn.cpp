@@ -470,6 +470,7 @@ bool StnTable::Read(ByteReader& r) {
     const StnList which = static_cast<StnList>(l);
     StreamEntryList& entries = list(which);
     entries.clear();
+    entries.reserve(static_cast<size_t>(count_of[l]));  // at most 255
     for (int n = 0; n < count_of[l] && body.ok(); ++n) {
       auto entry = NewEntry(which);
       if (!entry->Read(body)) return false;

@@ -44,10 +44,20 @@ constexpr CodingTypeRow kCodingTypes[] = {
     {coding::kTextSubtitle, "Text subtitle", "Text subtitle", ".tst", CodingClass::kTextSubtitle},
 };
 
+// Row of each code (or -1): every stream attribute read and dumped looks its type up.
+constexpr std::array<int8_t, 256> MakeCodingIndex() {
+  std::array<int8_t, 256> index{};
+  index.fill(-1);
+  for (size_t i = 0; i < std::size(kCodingTypes); ++i) {
+    index[kCodingTypes[i].code] = static_cast<int8_t>(i);
+  }
+  return index;
+}
+constexpr std::array<int8_t, 256> kCodingIndex = MakeCodingIndex();
+
 const CodingTypeRow* FindCodingType(uint8_t code) {
-  auto it = std::find_if(std::begin(kCodingTypes), std::end(kCodingTypes),
-                         [code](const CodingTypeRow& row) { return row.code == code; });
-  return it == std::end(kCodingTypes) ? nullptr : &*it;
+  const int8_t row = kCodingIndex[code];
+  return row < 0 ? nullptr : &kCodingTypes[row];
 }
 
 bool IsCodingClass(uint8_t code, CodingClass type_class) {
