@@ -196,7 +196,8 @@ TEST(Pipe, StreamsReadBackByAnIndependentDemuxer) {
       if (pipe->coding_type() == coding::kEac3 && !u.base) continue;
       expected += std::to_string(u.entry.pts) + "\n";
     }
-    if (IsAudioCodingType(pipe->coding_type()) && pipe->coding_type() != coding::kEac3) {
+    // (ffmpeg joins the two halves of an E-AC-3 frame and the segments of a display set.)
+    if (!IsGraphicsCodingType(pipe->coding_type()) && pipe->coding_type() != coding::kEac3) {
       EXPECT_EQ(pts, expected);
     }
     if (c.demux_equals_source) {
