@@ -12,17 +12,11 @@
 #include "formats/ep_map.h"
 #include "formats/stn.h"
 #include "formats/tables.h"
+#include "mux/pipe.h"
 #include "ts/esi.h"
 #include "ts/tstd.h"
 
 namespace tessel {
-
-// What the multiplexer needs to know of a stream's first unit before it sends anything.
-struct SFirstAuInfo {
-  uint32_t pts = 0;      // 90 kHz
-  uint32_t dts = 0;      // its PTS when it has no DTS
-  uint32_t packets = 0;  // TS packets the unit (for graphics: the first display set) needs
-};
 
 // One access unit as the multiplexer sees it; size 0 marks the end unit of a stream.
 struct SAuBase {
