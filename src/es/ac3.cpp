@@ -1,5 +1,6 @@
 #include "es/ac3.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstring>
@@ -122,6 +123,32 @@ int Ac3ChannelCount(uint8_t acmod) {
 void AC3_AUDIO_DESCRIPTOR::Clear() {
   text.clear();
   additional_info.clear();
+}
+
+void AC3_AUDIO_DESCRIPTOR::FillPmtStream(ESI& entry) const {
+  entry.StreamType = CodingType(true);
+  entry.Ac3Registration.emplace();
+  AC3_PMT_DESCRIPTOR& d = entry.Ac3Audio.emplace();
+  d.SampleRateCode = sample_rate_code;
+  d.Bsid = bsid;
+  d.BitRateCode = bit_rate_code;
+  d.SurroundMode = surround_mode;
+  d.BsMode = bsmod;
+  d.NumChannels = num_channels;
+  d.FullSVC = full_svc;
+  d.LangCode = langcod;
+  d.LangCode2 = langcod2;
+  d.MainID = mainid;
+  d.Priority = priority;
+  d.AsvcFlags = asvcflags;
+  d.TextLen = text_length;
+  d.TextCode = text_code;
+  d.Text = text;
+  d.LanguageFlag = language_flag;
+  d.LanguageFlag2 = language_flag_2;
+  std::copy(language, language + 3, d.Language.begin());
+  std::copy(language_2, language_2 + 3, d.Language2.begin());
+  d.AdditionInfo = additional_info;
 }
 
 std::unique_ptr<CSifData> AC3_AUDIO_DESCRIPTOR::Clone() const {

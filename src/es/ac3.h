@@ -58,6 +58,8 @@ class AC3_AUDIO_DESCRIPTOR : public CAudioSif {
   bool IsEqual(const CSifData& other) const override;
   bool IsSecondaryOnly() const override { return eac3_present && !ac3_present; }
   int StdModels(SStdSpec (&models)[2]) const override;
+  // The AC-3 registration descriptor and this record as the audio descriptor.
+  void FillPmtStream(ESI& entry) const override;
   bool Read(LeReader& in) override;
   void Write(LeWriter& out) const override;
   bool ComputesEntries() const override { return true; }

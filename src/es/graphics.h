@@ -46,6 +46,7 @@ class SGsSif : public CSifData {
   bool IsEqual(const CSifData& other) const override;
   bool IsMultiplexed() const override { return stream_model == 0; }
   void FillAttributes(StreamAttributeValues& values) const override;
+  void FillPmtStream(ESI& entry) const override { entry.StreamType = coding_type; }
   int StdModels(SStdSpec (&models)[2]) const override;
   bool Read(LeReader& in) override;
   void Write(LeWriter& out) const override;

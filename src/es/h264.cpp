@@ -433,6 +433,20 @@ void CH264VideoSif::Fill(const H264Analysis& analysis) {
   aspect_ratio_idc_known = true;
 }
 
+void CH264VideoSif::FillPmtStream(ESI& entry) const {
+  CVideoSif::FillPmtStream(entry);
+  if (!still_flag) return;
+  AvcVideoDescriptor& avc = entry.AvcVideo.emplace();
+  avc.AvcProfile = profile;
+  avc.constraint_set0_flag = constraint_flags & 0x80;
+  avc.constraint_set1_flag = constraint_flags & 0x40;
+  avc.constraint_set2_flag = constraint_flags & 0x20;
+  avc.AVC_compatible_flags = constraint_flags & 0x1F;
+  avc.AvcLevel = level;
+  avc.AVC_still_present = true;
+  avc.AVC_24_hour_picture_flag = false;
+}
+
 std::unique_ptr<CSifData> CH264VideoSif::Clone() const {
   return std::make_unique<CH264VideoSif>(*this);
 }

@@ -56,6 +56,8 @@ class CH264VideoSif : public CVideoSif {
   bool IsEqual(const CSifData& other) const override;
   int Validate() const override;
   int StdModels(SStdSpec (&models)[2]) const override;
+  // Adds the AVC video descriptor of a single-picture stream.
+  void FillPmtStream(ESI& entry) const override;
   bool Read(LeReader& in) override;
   void Write(LeWriter& out) const override;
 };

@@ -26,6 +26,12 @@ uint64_t PaddedSize(uint32_t size) {
 
 }  // namespace
 
+void PCM_WAVE_FORMAT::FillPmtStream(ESI& entry) const {
+  entry.StreamType = coding::kLpcm;
+  entry.HdmvLpcmRegistration = HdmvLpcmRegistrationDescriptor{coding::kLpcm, PresentationType(),
+                                                              SamplingFrequency(), BitsCode()};
+}
+
 std::unique_ptr<CSifData> PCM_WAVE_FORMAT::Clone() const {
   return std::make_unique<PCM_WAVE_FORMAT>(*this);
 }

@@ -32,6 +32,7 @@ class PCM_WAVE_FORMAT : public CAudioSif {
   bool IsEqual(const CSifData& other) const override;
   int Validate() const override;
   int StdModels(SStdSpec (&models)[2]) const override;
+  void FillPmtStream(ESI& entry) const override;
   bool Read(LeReader& in) override;
   void Write(LeWriter& out) const override;
   bool ComputesEntries() const override { return true; }

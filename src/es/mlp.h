@@ -33,6 +33,7 @@ class MLP_HEADER_INFO : public CSifData {
   bool IsEqual(const CSifData& other) const override;
   // Coding type 0x83; the presentation type from the AC-3 part's already in `values`.
   void FillAttributes(StreamAttributeValues& values) const override;
+  void FillPmtStream(ESI& entry) const override { entry.StreamType = coding::kTrueHd; }
   int StdModels(SStdSpec (&models)[2]) const override;
   bool Read(LeReader& in) override;
   void Write(LeWriter& out) const override;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "formats/tables.h"
+#include "ts/esi.h"
 
 namespace tessel {
 
@@ -153,6 +154,8 @@ class CSifData {
   virtual bool IsMultiplexed() const { return false; }
   // The attributes a clip or playlist entry shows: coding type and the video or audio codes.
   virtual void FillAttributes(StreamAttributeValues& values) const = 0;
+  // The stream type and the descriptors of the stream's program map entry.
+  virtual void FillPmtStream(ESI& entry) const = 0;
   // The buffer models of the stream, main model first; returns how many (1 or 2).
   virtual int StdModels(SStdSpec (&models)[2]) const = 0;
   virtual bool Read(LeReader& in) = 0;
@@ -180,6 +183,8 @@ class CAudioSif : public CSifData {
   virtual uint8_t PresentationType() const = 0;
   virtual uint8_t SamplingFrequency() const = 0;
   void FillAttributes(StreamAttributeValues& values) const override;
+  // The stream type alone; records with descriptors of their own add them.
+  void FillPmtStream(ESI& entry) const override { entry.StreamType = CodingType(true); }
 };
 
 // Audio presentation type from the channel counts of the core (or only) part and the extension.

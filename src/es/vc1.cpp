@@ -375,6 +375,11 @@ void CVc1Sif::Fill(const Vc1Analysis& analysis) {
   hrd_buffer_size = analysis.hrd_buffer_size;
 }
 
+void CVc1Sif::FillPmtStream(ESI& entry) const {
+  CVideoSif::FillPmtStream(entry);
+  entry.Vc1Registration.emplace().ProfileLevel = static_cast<uint8_t>(level + 0x91);
+}
+
 std::unique_ptr<CSifData> CVc1Sif::Clone() const {
   return std::make_unique<CVc1Sif>(*this);
 }

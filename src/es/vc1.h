@@ -118,6 +118,8 @@ class CVc1Sif : public CVideoSif {
   std::unique_ptr<CSifData> Clone() const override;
   int Validate() const override;
   int StdModels(SStdSpec (&models)[2]) const override;
+  // Adds the VC-1 registration descriptor with the profile-level sub-descriptor.
+  void FillPmtStream(ESI& entry) const override;
   bool Read(LeReader& in) override;
   void Write(LeWriter& out) const override;
 };

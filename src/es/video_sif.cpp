@@ -46,6 +46,12 @@ void CVideoSif::FillAttributes(StreamAttributeValues& values) const {
   values.aspect_ratio = aspect_code;
 }
 
+void CVideoSif::FillPmtStream(ESI& entry) const {
+  entry.StreamType = VideoCodingType();
+  entry.HdmvVideoRegistration = HdmvVideoRegistrationDescriptor{VideoCodingType(), video_format,
+                                                                frame_rate_code, aspect_code};
+}
+
 bool CVideoSif::Read(LeReader& in) {
   version_ = in.U32();
   if (version_ < kMinVersion) return false;

@@ -59,6 +59,8 @@ class CVideoSif : public CSifData {
   bool IsEqual(const CSifData& other) const override;
   bool IsSecondaryOnly() const override { return video_format == 3 || video_format == 7; }
   void FillAttributes(StreamAttributeValues& values) const override;
+  // The stream type and the HDMV video registration descriptor.
+  void FillPmtStream(ESI& entry) const override;
   bool Read(LeReader& in) override;
   void Write(LeWriter& out) const override;
   uint64_t EntriesEnd(uint64_t) const override { return gop_table_offset; }
