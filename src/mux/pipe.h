@@ -96,8 +96,7 @@ struct SEsReader {
   std::vector<uint8_t> buffer;
   uint32_t read_pos = 0;
 
-  TransportPacket ts;
-  PesHeader pes;
+  TransportPacket ts;  // its PES header is the stream's template, set on the first packet
   bool pes_ready = false;
   std::array<uint8_t, 4> lpcm_header{};
   ByteWriter header_writer;  // reused for every packet header
@@ -184,6 +183,19 @@ class CPipe {
   // The last unit handed out, for the end unit.
   uint32_t last_dts_ = 0;
   uint32_t last_pts_ = 0;
+  double last_duration_ = 0;
+
+  // Leaves no reader current and hands out the end unit once (video and audio); then none.
+  const SAuEntry* EndUnit();
+  void RememberCurrent();
+  bool IsKeyUnit(SEsReader& r);
+  void AddKeyPoint(SEsReader& r, SPacketRequest& request);
+  void AddLanguage(ESI& esi) const;
+  static SFirstAuInfo ReaderFirstAuInfo(SEsReader& r);
+  static void ReaderTimeRange(SEsReader& r, uint64_t& low, uint64_t& high);
+  static uint32_t ReaderFirstPresentationTime(SEsReader& r);
+  static uint64_t ReaderTotalBytes(SEsReader& r);
+  static void SetAttributeValues(AttributeValues& out, const StreamAttributeValues& values);
 };
 
 // One source file, optionally with a companion interleaved on the same PID.
