@@ -2,7 +2,8 @@
 // sequential read of the same file in the way `cat FILE > /dev/null` does it.
 //
 // The stream is TESSEL_BENCH_TS when set; otherwise a stream of about 1 GB is made once in the
-// temporary folder by repeating TESSEL_BENCH_SOURCE (default: the disc-simple fixture clip).
+// temporary folder by repeating TESSEL_BENCH_SOURCE (default: the disc-simple fixture clip, named
+// relative to the repository, so run the benchmark from the repository's root).
 // Both runs see the file in the page cache after the first pass, so the ratio compares the
 // per-byte work, not the disk.
 #include <benchmark/benchmark.h>
@@ -27,7 +28,7 @@ fs::path BenchStream() {
   const char* source = std::getenv("TESSEL_BENCH_SOURCE");
   const fs::path from =
       source ? fs::path(source)
-             : fs::path("/work/shared/fixtures/discs/disc-simple/BDMV/STREAM/00000.m2ts");
+             : fs::path("../shared/fixtures/discs/disc-simple/BDMV/STREAM/00000.m2ts");
   std::ifstream in(from, std::ios::binary);
   const std::vector<char> clip((std::istreambuf_iterator<char>(in)),
                                std::istreambuf_iterator<char>());

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Wall time of `tessel dump FILE --json` against `cat FILE > /dev/null` on a ~1 GB stream made by
-# repeating a fixture clip (not kept in the tree). Usage: bench/ts_dump_bench.sh [tessel] [clip]
+# repeating a fixture clip (not kept in the tree). Run from the repository's root:
+#   bench/ts_dump_bench.sh [tessel] [clip]
 set -euo pipefail
 tessel=${1:-build/default/src/cli/tessel}
-clip=${2:-/work/shared/fixtures/discs/disc-simple/BDMV/STREAM/00000.m2ts}
+clip=${2:-../shared/fixtures/discs/disc-simple/BDMV/STREAM/00000.m2ts}
 big=${TMPDIR:-/tmp}/tessel_bench_1g.m2ts
 if [ ! -f "$big" ] || [ "$(stat -c %s "$big")" -lt 1073741824 ]; then
   : > "$big"

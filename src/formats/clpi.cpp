@@ -322,14 +322,14 @@ bool Cpi::Read(ByteReader& r) {
   return body.ok() && ep_map.Read(body.From(2)) && r.ok();
 }
 
-bool Cpi::Write(ByteWriter& w) {
+std::optional<std::vector<EpStreamLayout>> Cpi::Write(ByteWriter& w) const {
   const size_t length_at = w.BeginLength32();
-  if (ep_map.Entries.empty()) return true;
+  if (ep_map.Entries.empty()) return std::vector<EpStreamLayout>{};
   w.U8(0);
   w.U8(CpiType & 0xF);
-  if (!ep_map.Write(w)) return false;
-  w.EndLength32(length_at);
-  return true;
+  std::optional<std::vector<EpStreamLayout>> layouts = ep_map.Write(w);
+  if (!layouts || !w.EndLength32(length_at)) return std::nullopt;
+  return layouts;
 }
 
 void Cpi::Dump(std::string_view prefix, DumpArchive& archive) const {
@@ -460,10 +460,16 @@ std::optional<std::vector<uint8_t>> Clpi::Write(std::string* error) {
   start(ProgramInfoStartAddress);
   ok = ok && program_info.Write(w);
   start(CpiStartAddress);
-  ok = ok && cpi.Write(w);
-  if (!ok) {
+  const std::optional<std::vector<EpStreamLayout>> layouts = ok ? cpi.Write(w) : std::nullopt;
+  if (!layouts) {
     Fail(error, "a count does not fit its field");
     return std::nullopt;
+  }
+  for (size_t i = 0; i < layouts->size(); ++i) {
+    STREAM_PID_ENTRY& entry = cpi.ep_map.Entries[i];
+    entry.NumberOfCoarseEntries = (*layouts)[i].NumberOfCoarseEntries;
+    entry.NumberOfFineEntries = (*layouts)[i].NumberOfFineEntries;
+    entry.EpMapForOneStreamStartAddress = (*layouts)[i].EpMapForOneStreamStartAddress;
   }
   start(ClipMarkStartAddress);
   w.U32(0);
@@ -475,6 +481,10 @@ std::optional<std::vector<uint8_t>> Clpi::Write(std::string* error) {
   const uint32_t addresses[] = {SequenceInfoStartAddress, ProgramInfoStartAddress, CpiStartAddress,
                                 ClipMarkStartAddress, ExtensionDataStartAddress};
   for (size_t i = 0; i < std::size(addresses); ++i) w.PatchU32(addresses_at + 4 * i, addresses[i]);
+  if (!w.ok()) {
+    Fail(error, "a length does not fit its field");
+    return std::nullopt;
+  }
   return w.Take();
 }
 

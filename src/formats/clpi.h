@@ -104,8 +104,9 @@ struct Cpi {
   EpMap ep_map;
 
   bool Read(ByteReader& r);
-  // A map without streams is written as a length of 0 and nothing else.
-  bool Write(ByteWriter& w);
+  // A map without streams is written as a length of 0 and nothing else. Returns what writing the
+  // map worked out (see EpMap::Write), leaving the record as it is.
+  std::optional<std::vector<EpStreamLayout>> Write(ByteWriter& w) const;
   void Dump(std::string_view prefix, DumpArchive& archive) const;
 };
 

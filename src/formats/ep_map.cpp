@@ -1,6 +1,7 @@
 #include "formats/ep_map.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <iterator>
 
 namespace tessel {
@@ -69,9 +70,10 @@ bool ReadStreamMap(ByteReader map, STREAM_PID_ENTRY& entry) {
   return fine.ok() && map.ok();
 }
 
-bool WriteStreamMap(ByteWriter& w, STREAM_PID_ENTRY& entry) {
+bool WriteStreamMap(ByteWriter& w, const STREAM_PID_ENTRY& entry, EpStreamLayout& layout) {
   const std::vector<size_t> starts = CoarseEntryStarts(entry.KeyPoints);
-  if (entry.KeyPoints.size() > kMaxFineEntries || starts.size() > kMaxCoarseEntries) return false;
+  if (!w.Require(entry.KeyPoints.size() <= kMaxFineEntries && starts.size() <= kMaxCoarseEntries))
+    return false;
   const size_t start = w.pos();
   const size_t fine_address_at = w.Reserve(4);
   for (size_t k : starts) {
@@ -80,14 +82,14 @@ bool WriteStreamMap(ByteWriter& w, STREAM_PID_ENTRY& entry) {
     w.U32(point.SpnStart);
   }
   w.PatchU32(fine_address_at, static_cast<uint32_t>(w.pos() - start));
-  for (KEY_POINT_INFO& point : entry.KeyPoints) {
+  for (const KEY_POINT_INFO& point : entry.KeyPoints) {
     const uint32_t i_end = entry.EpStreamType == kVideoEpStreamType ? IEndClass(point) : 0;
     w.U32((i_end & 7) << 28 | static_cast<uint32_t>((point.Pts >> 9) & 0x7FF) << 17 |
           (point.SpnStart & kFineSpnMask));
   }
-  entry.NumberOfCoarseEntries = static_cast<uint16_t>(starts.size());
-  entry.NumberOfFineEntries = static_cast<uint32_t>(entry.KeyPoints.size());
-  return true;
+  layout.NumberOfCoarseEntries = static_cast<uint16_t>(starts.size());
+  layout.NumberOfFineEntries = static_cast<uint32_t>(entry.KeyPoints.size());
+  return w.ok();
 }
 
 void ReadStreamEntry(ByteReader& r, STREAM_PID_ENTRY& entry) {
@@ -103,16 +105,16 @@ void ReadStreamEntry(ByteReader& r, STREAM_PID_ENTRY& entry) {
   entry.EpMapForOneStreamStartAddress = r.U32();
 }
 
-void WriteStreamEntry(ByteWriter& w, const STREAM_PID_ENTRY& entry) {
-  const uint32_t coarse = entry.NumberOfCoarseEntries;
-  const uint32_t fine = entry.NumberOfFineEntries;
+void WriteStreamEntry(ByteWriter& w, const STREAM_PID_ENTRY& entry, const EpStreamLayout& layout) {
+  const uint32_t coarse = layout.NumberOfCoarseEntries;
+  const uint32_t fine = layout.NumberOfFineEntries;
   w.U16(entry.StreamPid);
   w.U8(0);
   w.U8(static_cast<uint8_t>((entry.EpStreamType & 0xF) << 2 | coarse >> 14));
   w.U8(static_cast<uint8_t>(coarse >> 6));
   w.U8(static_cast<uint8_t>((coarse & 0x3F) << 2 | fine >> 16));
   w.U16(static_cast<uint16_t>(fine));
-  w.U32(entry.EpMapForOneStreamStartAddress);
+  w.U32(layout.EpMapForOneStreamStartAddress);
 }
 
 void DumpKeyPoints(std::string_view prefix, DumpArchive& archive, const CKpiFolder& points) {
@@ -141,15 +143,14 @@ std::vector<size_t> CoarseEntryStarts(std::span<const KEY_POINT_INFO> points) {
   return starts;
 }
 
-uint8_t IEndClass(KEY_POINT_INFO& point) {
+uint8_t IEndClass(const KEY_POINT_INFO& point) {
   if (point.IEndPostion != 0) return point.IEndPostion;
   // An end before the start is as good as unknown.
   if (point.SpnEnd == 0 || point.SpnEnd < point.SpnStart) return 0;
   const uint64_t size = (uint64_t{point.SpnEnd} - point.SpnStart + 1) * kSourcePacketSize;
   const auto* limit = std::find_if(std::begin(kIEndClassLimits), std::end(kIEndClassLimits),
                                    [size](uint32_t l) { return size < l; });
-  point.IEndPostion = static_cast<uint8_t>(limit - std::begin(kIEndClassLimits) + 1);
-  return point.IEndPostion;
+  return static_cast<uint8_t>(limit - std::begin(kIEndClassLimits) + 1);
 }
 
 int NearestKeyPoint(std::span<const KEY_POINT_INFO> points, uint32_t time) {
@@ -179,22 +180,25 @@ bool EpMap::Read(ByteReader map) {
   return map.ok();
 }
 
-bool EpMap::Write(ByteWriter& w) {
-  if (Entries.empty()) return true;
-  if (Entries.size() > kMaxStreams) return false;
+std::optional<std::vector<EpStreamLayout>> EpMap::Write(ByteWriter& w) const {
+  std::vector<EpStreamLayout> layouts(Entries.size());
+  if (Entries.empty()) return layouts;
+  if (!w.Require(Entries.size() <= kMaxStreams)) return std::nullopt;
   const size_t start = w.pos();
   w.U8(0);
   w.U8(static_cast<uint8_t>(Entries.size()));
   const size_t table = w.Reserve(Entries.size() * kStreamEntrySize);
-  for (STREAM_PID_ENTRY& entry : Entries) {
-    entry.EpMapForOneStreamStartAddress = static_cast<uint32_t>(w.pos() - start);
-    if (!WriteStreamMap(w, entry)) return false;
+  for (size_t i = 0; i < Entries.size(); ++i) {
+    if (!w.Require(w.pos() - start <= UINT32_MAX)) return std::nullopt;
+    layouts[i].EpMapForOneStreamStartAddress = static_cast<uint32_t>(w.pos() - start);
+    if (!WriteStreamMap(w, Entries[i], layouts[i])) return std::nullopt;
   }
   const size_t end = w.pos();
   w.Seek(table);
-  for (const STREAM_PID_ENTRY& entry : Entries) WriteStreamEntry(w, entry);
+  for (size_t i = 0; i < Entries.size(); ++i) WriteStreamEntry(w, Entries[i], layouts[i]);
   w.Seek(end);
-  return true;
+  if (!w.ok()) return std::nullopt;
+  return layouts;
 }
 
 void STREAM_PID_ENTRY::Dump(std::string_view prefix, DumpArchive& archive) const {

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -38,24 +39,34 @@ struct STREAM_PID_ENTRY {
 };
 using CSpeFolder = std::vector<STREAM_PID_ENTRY>;
 
+// What writing works out for one stream of the map.
+struct EpStreamLayout {
+  uint16_t NumberOfCoarseEntries = 0;
+  uint32_t NumberOfFineEntries = 0;
+  uint32_t EpMapForOneStreamStartAddress = 0;
+
+  friend bool operator==(const EpStreamLayout&, const EpStreamLayout&) = default;
+};
+
 struct EpMap {
   CSpeFolder Entries;
 
   // `map` starts at the first byte of the map and ends where its enclosing block ends. Fails on a
   // table, address or fine reference that points outside it or contradicts the counts.
   bool Read(ByteReader map);
-  // Writes nothing when no stream is held. Recomputes the counts and addresses (and the I-picture
-  // end classes of video key points); fails when a count does not fit its field.
-  bool Write(ByteWriter& w);
+  // Writes nothing when no stream is held. Computes the counts and addresses (and the I-picture
+  // end classes of video key points) from the key points and returns them per stream, in order,
+  // leaving the record as it is; nothing (and the writer failed) when a count does not fit.
+  std::optional<std::vector<EpStreamLayout>> Write(ByteWriter& w) const;
   void Dump(std::string_view prefix, DumpArchive& archive) const;
 };
 
 // Indices of the key points that start a coarse entry.
 std::vector<size_t> CoarseEntryStarts(std::span<const KEY_POINT_INFO> points);
 
-// The I-picture end offset class 1..7 of a key point (kept when already known), or 0 when its end
-// packet is unknown. The class is stored in the key point.
-uint8_t IEndClass(KEY_POINT_INFO& point);
+// The I-picture end offset class 1..7 of a key point (the one it holds when already known), or 0
+// when its end packet is unknown.
+uint8_t IEndClass(const KEY_POINT_INFO& point);
 
 // The key point nearest to `time` (equal distances go to the earlier one); -1 when every key point
 // is earlier than the time.

@@ -91,8 +91,33 @@ ByteReader ByteReader::From(size_t offset) {
   return Slice(offset, offset <= data_.size() ? data_.size() - offset : 0);
 }
 
-void ByteWriter::Grow(size_t end) {
-  if (end > buffer_.size()) buffer_.resize(end, 0);
+std::vector<uint8_t> ByteWriter::Take() {
+  std::vector<uint8_t> out =
+      is_fixed_ ? std::vector<uint8_t>(fixed_.begin(),
+                                       fixed_.begin() + static_cast<std::ptrdiff_t>(used_))
+                : std::exchange(buffer_, {});
+  buffer_.clear();
+  used_ = 0;
+  pos_ = 0;
+  ok_ = true;
+  return out;
+}
+
+bool ByteWriter::Room(size_t end) {
+  if (!ok_) return false;
+  if (!is_fixed_) {
+    if (end > buffer_.size()) buffer_.resize(end, 0);
+    return true;
+  }
+  if (end > fixed_.size()) {
+    ok_ = false;
+    return false;
+  }
+  if (end > used_) {
+    std::memset(fixed_.data() + used_, 0, end - used_);
+    used_ = end;
+  }
+  return true;
 }
 
 size_t ByteWriter::Reserve(size_t n) {
@@ -102,50 +127,55 @@ size_t ByteWriter::Reserve(size_t n) {
 }
 
 void ByteWriter::U8(uint8_t v) {
-  Grow(pos_ + 1);
-  buffer_[pos_++] = v;
+  if (!Room(pos_ + 1)) return;
+  data()[pos_++] = v;
 }
 
 void ByteWriter::U16(uint16_t v) {
-  U8(static_cast<uint8_t>(v >> 8));
-  U8(static_cast<uint8_t>(v));
+  const uint8_t bytes[] = {static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v)};
+  Bytes(bytes, sizeof bytes);
 }
 
 void ByteWriter::U24(uint32_t v) {
-  U8(static_cast<uint8_t>(v >> 16));
-  U16(static_cast<uint16_t>(v));
+  const uint8_t bytes[] = {static_cast<uint8_t>(v >> 16), static_cast<uint8_t>(v >> 8),
+                           static_cast<uint8_t>(v)};
+  Bytes(bytes, sizeof bytes);
 }
 
 void ByteWriter::U32(uint32_t v) {
-  U16(static_cast<uint16_t>(v >> 16));
-  U16(static_cast<uint16_t>(v));
+  const uint8_t bytes[] = {static_cast<uint8_t>(v >> 24), static_cast<uint8_t>(v >> 16),
+                           static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v)};
+  Bytes(bytes, sizeof bytes);
 }
 
 void ByteWriter::U64(uint64_t v) {
-  U32(static_cast<uint32_t>(v >> 32));
-  U32(static_cast<uint32_t>(v));
+  uint8_t bytes[8];
+  for (size_t i = 0; i < 8; ++i) bytes[i] = static_cast<uint8_t>(v >> (56 - 8 * i));
+  Bytes(bytes, sizeof bytes);
 }
 
-void ByteWriter::Bytes(const uint8_t* data, size_t n) {
-  if (!n) return;
-  Grow(pos_ + n);
-  std::memcpy(buffer_.data() + pos_, data, n);
+void ByteWriter::Bytes(const uint8_t* bytes, size_t n) {
+  if (!n || !Room(pos_ + n)) return;
+  std::memcpy(data() + pos_, bytes, n);
   pos_ += n;
 }
 
 void ByteWriter::Zeros(size_t n) {
-  Grow(pos_ + n);
+  Fill(0, n);
+}
+
+void ByteWriter::Fill(uint8_t value, size_t n) {
+  if (!n || !Room(pos_ + n)) return;
+  std::memset(data() + pos_, value, n);
   pos_ += n;
 }
 
 void ByteWriter::Seek(size_t pos) {
-  Grow(pos);
-  pos_ = pos;
+  if (Room(pos)) pos_ = pos;
 }
 
 void ByteWriter::PatchU8(size_t at, uint8_t v) {
-  Grow(at + 1);
-  buffer_[at] = v;
+  if (Room(at + 1)) data()[at] = v;
 }
 
 void ByteWriter::PatchU16(size_t at, uint16_t v) {
@@ -156,6 +186,23 @@ void ByteWriter::PatchU16(size_t at, uint16_t v) {
 void ByteWriter::PatchU32(size_t at, uint32_t v) {
   PatchU16(at, static_cast<uint16_t>(v >> 16));
   PatchU16(at + 2, static_cast<uint16_t>(v));
+}
+
+bool ByteWriter::EndLength(size_t at, size_t width, unsigned bits) {
+  if (!ok_ || pos_ < at + width) return Require(false);
+  const uint64_t length = pos_ - at - width;
+  if (!Require(length < (uint64_t{1} << bits))) return false;
+  if (width == 1) {
+    PatchU8(at, static_cast<uint8_t>(length));
+  } else if (width == 2) {
+    // The high bits of a narrower field belong to the flags beside it.
+    const uint16_t kept = static_cast<uint16_t>(data()[at] << 8 | data()[at + 1]);
+    const uint16_t mask = static_cast<uint16_t>((uint32_t{1} << bits) - 1);
+    PatchU16(at, static_cast<uint16_t>((kept & ~mask) | length));
+  } else {
+    PatchU32(at, static_cast<uint32_t>(length));
+  }
+  return ok_;
 }
 
 uint64_t BitReader::Bits(unsigned n) {

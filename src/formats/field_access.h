@@ -4,8 +4,9 @@
 // into a failed state that never clears: every later read fails too and yields zeros, so a record
 // reader may check ok() once at the end of a record and still never act on bytes outside the span.
 //
-// ByteWriter serialises into a growable buffer that is zero-filled wherever nothing was written, so
-// skipped and zeroed-reserved bytes come out as zero and no fixed capacity can be overrun.
+// ByteWriter serialises into a growable buffer, or into a fixed span, that is zero-filled wherever
+// nothing was written, so skipped and zeroed-reserved bytes come out as zero. It fails the same
+// sticky way: a field that does not fit, or a write past a fixed span, fails every later step.
 #pragma once
 
 #include <cstddef>
@@ -72,14 +73,34 @@ class ByteReader {
 
 class ByteWriter {
  public:
-  size_t pos() const { return pos_; }
-  size_t size() const { return buffer_.size(); }
-  const std::vector<uint8_t>& buffer() const { return buffer_; }
-  // Hands over the buffer and starts afresh.
-  std::vector<uint8_t> Take() {
-    pos_ = 0;
-    return std::exchange(buffer_, {});
+  // A writer over a growing buffer of its own.
+  ByteWriter() = default;
+  // A writer over a fixed span (a packet, a slot of an output buffer): writing past its end
+  // fails. Bytes skipped inside it are zeroed, as in a growing buffer.
+  explicit ByteWriter(std::span<uint8_t> fixed) : fixed_(fixed), is_fixed_(true) {}
+
+  // False after any failed step (a field that did not fit, a span overrun); it never clears, and
+  // a failed writer writes nothing more, so a serialiser may check once at the end.
+  bool ok() const { return ok_; }
+  void Fail() { ok_ = false; }
+  // Fails unless `condition` holds; returns the condition.
+  bool Require(bool condition) {
+    if (!condition) ok_ = false;
+    return condition;
   }
+
+  size_t pos() const { return pos_; }
+  // Bytes in use: up to the furthest position written or skipped.
+  size_t size() const { return is_fixed_ ? used_ : buffer_.size(); }
+  // The bytes in use (of the own buffer or the fixed span).
+  std::span<const uint8_t> bytes() const {
+    return is_fixed_ ? std::span<const uint8_t>(fixed_.first(used_))
+                     : std::span<const uint8_t>(buffer_);
+  }
+  // The own buffer of a growing writer (empty for a fixed one).
+  const std::vector<uint8_t>& buffer() const { return buffer_; }
+  // Hands over the bytes in use and starts afresh (the failure state included).
+  std::vector<uint8_t> Take();
 
   void U8(uint8_t v);
   void U16(uint16_t v);
@@ -90,7 +111,9 @@ class ByteWriter {
   void Bytes(std::span<const uint8_t> data) { Bytes(data.data(), data.size()); }
   // Leaves n zero bytes.
   void Zeros(size_t n);
-  // Moves to an absolute position; the buffer grows (with zeros) as far as it must.
+  // Leaves n bytes of the given value.
+  void Fill(uint8_t value, size_t n);
+  // Moves to an absolute position; the bytes in use grow (with zeros) as far as they must.
   void Seek(size_t pos);
 
   // Overwrites an already written field.
@@ -99,21 +122,32 @@ class ByteWriter {
   void PatchU32(size_t at, uint32_t v);
 
   // Length fields: Begin* reserves the field and returns its position; End* stores the number of
-  // bytes written after the field.
+  // bytes written after the field. A length that does not fit its field fails the writer (and
+  // returns false) instead of being cut down.
   size_t BeginLength32() { return Reserve(4); }
   size_t BeginLength16() { return Reserve(2); }
   size_t BeginLength8() { return Reserve(1); }
-  void EndLength32(size_t at) { PatchU32(at, static_cast<uint32_t>(pos_ - at - 4)); }
-  void EndLength16(size_t at) { PatchU16(at, static_cast<uint16_t>(pos_ - at - 2)); }
-  void EndLength8(size_t at) { PatchU8(at, static_cast<uint8_t>(pos_ - at - 1)); }
+  bool EndLength32(size_t at) { return EndLength(at, 4, 32); }
+  bool EndLength16(size_t at) { return EndLength(at, 2, 16); }
+  bool EndLength8(size_t at) { return EndLength(at, 1, 8); }
+  // A length in the low `bits` bits of a 16-bit field whose high bits are already written (the
+  // 12-bit lengths of program tables and their descriptor loops).
+  bool EndLengthBits(size_t at, unsigned bits) { return EndLength(at, 2, bits); }
   // Reserves a field of n bytes (zero) to be patched later; returns its position.
   size_t Reserve(size_t n);
 
  private:
-  void Grow(size_t end);
+  // Makes [0, end) usable; false (and failed) when the writer has failed or a fixed span is short.
+  bool Room(size_t end);
+  uint8_t* data() { return is_fixed_ ? fixed_.data() : buffer_.data(); }
+  bool EndLength(size_t at, size_t width, unsigned bits);
 
   std::vector<uint8_t> buffer_;
+  std::span<uint8_t> fixed_;
+  size_t used_ = 0;  // of a fixed span
   size_t pos_ = 0;
+  bool is_fixed_ = false;
+  bool ok_ = true;
 };
 
 // Bit cursor over a byte span, most significant bit first, with the same sticky failure as

@@ -213,8 +213,9 @@ void WriteAc3AudioDescriptor(ByteWriter& out, const AC3_PMT_DESCRIPTOR& d) {
     out.U8(d.LangCode2);
     out.U8(d.BsMode > 1 ? d.AsvcFlags
                         : static_cast<uint8_t>(d.MainID << 5 | (d.Priority & 3) << 3 | 0x07));
+    out.Require(d.Text.size() <= 0x7F);  // a 7-bit TextLen
     out.U8(static_cast<uint8_t>((d.Text.size() & 0x7F) << 1 | d.TextCode));
-    out.Bytes(d.Text.data(), std::min<size_t>(d.Text.size(), 0x7F));
+    out.Bytes(d.Text);
     out.U8(static_cast<uint8_t>(d.LanguageFlag << 7 | d.LanguageFlag2 << 6 | 0x3F));
     if (d.LanguageFlag) out.Bytes(d.Language);
     if (d.LanguageFlag2) out.Bytes(d.Language2);
@@ -266,8 +267,9 @@ bool ReadAc3AudioDescriptor(std::span<const uint8_t> body, AC3_PMT_DESCRIPTOR& d
 void WriteCaptionServiceDescriptor(ByteWriter& out, const CaptionServiceDescriptor& d) {
   out.U8(kCaptionServiceTag);
   const size_t at = out.BeginLength8();
-  const size_t count = std::min<size_t>(d.Services.size(), 0x1F);
-  out.U8(static_cast<uint8_t>(0xE0 | count));
+  const size_t count = d.Services.size();
+  out.Require(count <= 0x1F);  // a 5-bit count
+  out.U8(static_cast<uint8_t>(0xE0 | (count & 0x1F)));
   for (size_t i = 0; i < count; ++i) {
     const CAPTION_SERVICE_INFO& s = d.Services[i];
     out.Bytes(s.Language);
@@ -305,8 +307,9 @@ size_t WriteEsi(ByteWriter& out, ESI& esi) {
   WriteModelledDescriptors(out, esi);
   for (const RawDescriptor& d : esi.OtherDescriptors) {
     out.U8(d.Tag);
-    out.U8(static_cast<uint8_t>(d.Data.size()));
+    const size_t at = out.BeginLength8();
     out.Bytes(d.Data);
+    out.EndLength8(at);
   }
   if (esi.Language) {
     out.U8(kLanguageTag);
@@ -314,8 +317,9 @@ size_t WriteEsi(ByteWriter& out, ESI& esi) {
     out.Bytes(esi.Language->Language);
     out.U8(esi.Language->AudioType);
   }
-  esi.ES_IfoLength = static_cast<uint16_t>((out.pos() - length_at - 2) & 0x0FFF);
-  out.PatchU16(length_at, static_cast<uint16_t>(0xF000 | esi.ES_IfoLength));
+  out.PatchU8(length_at, 0xF0);
+  if (!out.EndLengthBits(length_at, 12)) return 0;
+  esi.ES_IfoLength = static_cast<uint16_t>(out.pos() - length_at - 2);
   return out.pos() - start;
 }
 

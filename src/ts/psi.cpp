@@ -38,13 +38,13 @@ size_t BeginSection(ByteWriter& out, const Table& t, uint16_t id_extension) {
 template <typename Table>
 size_t FinishSection(ByteWriter& out, size_t start, Table& t, size_t max_length) {
   const size_t length = out.pos() - start - 3 + kCrcSize;
-  if (length > max_length) return 0;
+  if (!out.Require(length <= max_length)) return 0;
   t.SectionLength = static_cast<uint16_t>(length);
-  const uint8_t* bytes = out.buffer().data() + start;
+  const uint8_t* bytes = out.bytes().data() + start;
   out.PatchU16(start + 1, static_cast<uint16_t>((bytes[1] << 8 & 0xF000) | length));
-  t.CRC32 = Crc32Mpeg2({out.buffer().data() + start, out.pos() - start});
+  t.CRC32 = Crc32Mpeg2(out.bytes().subspan(start, out.pos() - start));
   out.U32(t.CRC32);
-  return out.pos() - start;
+  return out.ok() ? out.pos() - start : 0;
 }
 
 // Reads the common header and returns a cursor over the table body (between the header and the
@@ -98,8 +98,15 @@ void ReadProgramDescriptors(ByteReader& in, PMT& pmt) {
 
 void WriteRaw(ByteWriter& out, uint8_t tag, std::span<const uint8_t> bytes) {
   out.U8(tag);
-  out.U8(static_cast<uint8_t>(bytes.size()));
+  const size_t at = out.BeginLength8();
   out.Bytes(bytes);
+  out.EndLength8(at);
+}
+
+// A 12-bit loop length after four set bits; returns the length written.
+uint16_t EndLoopLength(ByteWriter& out, size_t at) {
+  out.PatchU8(at, 0xF0);
+  return out.EndLengthBits(at, 12) ? static_cast<uint16_t>(out.pos() - at - 2) : 0;
 }
 
 void DumpSectionHeader(const auto& t, std::string_view prefix, DumpArchive& archive) {
@@ -169,15 +176,15 @@ size_t WritePmt(ByteWriter& out, PMT& pmt) {
   if (pmt.Registration) WriteRaw(out, kRegistrationTag, *pmt.Registration);
   if (pmt.CopyControl) {
     out.U8(kCopyControlTag);
-    out.U8(static_cast<uint8_t>(pmt.CopyControl->PrivateData.size() + 2));
+    const size_t at = out.BeginLength8();
     out.Bytes(pmt.CopyControl->CaSystemId);
     out.Bytes(pmt.CopyControl->PrivateData);
+    out.EndLength8(at);
   }
   if (pmt.PrivateProgramDescriptor)
     WriteRaw(out, kPrivateProgramTag, *pmt.PrivateProgramDescriptor);
   for (const RawDescriptor& d : pmt.OtherDescriptors) WriteRaw(out, d.Tag, d.Data);
-  pmt.ProgramInfoLength = static_cast<uint16_t>((out.pos() - info_at - 2) & 0x0FFF);
-  out.PatchU16(info_at, static_cast<uint16_t>(0xF000 | pmt.ProgramInfoLength));
+  pmt.ProgramInfoLength = EndLoopLength(out, info_at);
   for (ESI& esi : pmt.Streams) WriteEsi(out, esi);
   return FinishSection(out, start, pmt, kMaxPsiSectionLength);
 }
@@ -211,12 +218,13 @@ size_t WriteSit(ByteWriter& out, SIT& sit) {
     out.U16(static_cast<uint16_t>(0xC000 | (d->MaximumOverallSmoothingBuffer & 0x3FFF)));
   }
   for (const RawDescriptor& d : sit.OtherTransmissionDescriptors) WriteRaw(out, d.Tag, d.Data);
-  sit.TransmissionInfoLength = static_cast<uint16_t>((out.pos() - info_at - 2) & 0x0FFF);
-  out.PatchU16(info_at, static_cast<uint16_t>(0xF000 | sit.TransmissionInfoLength));
+  sit.TransmissionInfoLength = EndLoopLength(out, info_at);
   out.U16(sit.ServiceID);
-  sit.ServiceLoopLength = static_cast<uint16_t>(sit.ServiceDescriptors.size() & 0x0FFF);
-  out.U16(static_cast<uint16_t>(0x8000 | (sit.RunningStatus & 7) << 12 | sit.ServiceLoopLength));
+  const size_t loop_at = out.Reserve(2);
   out.Bytes(sit.ServiceDescriptors);
+  out.PatchU8(loop_at, static_cast<uint8_t>(0x80 | (sit.RunningStatus & 7) << 4));
+  sit.ServiceLoopLength =
+      out.EndLengthBits(loop_at, 12) ? static_cast<uint16_t>(sit.ServiceDescriptors.size()) : 0;
   out.Bytes(sit.MoreServices);
   return FinishSection(out, start, sit, kMaxPrivateSectionLength);
 }
@@ -312,24 +320,44 @@ size_t SectionPacketCount(size_t n) {
   return 1 + (n - 183 + 184 - 1) / 184;
 }
 
+bool FillSectionPacket(std::span<uint8_t, kTransportPacketSize> out,
+                       std::span<const uint8_t> section, size_t index, uint16_t pid,
+                       uint8_t continuity_counter) {
+  // The first packet gives one byte to the pointer_field; each later one starts where the
+  // previous one ended.
+  const size_t first = kTransportPacketSize - 5;
+  const size_t offset = index == 0 ? 0 : first + (index - 1) * (kTransportPacketSize - 4);
+  if (index >= SectionPacketCount(section.size()) || offset > section.size()) return false;
+  TransportPacket packet;
+  packet.PID = pid;
+  packet.PayloadUnitStartIndicator = index == 0;
+  packet.ContinuityCounter = continuity_counter & 0xF;
+  ByteWriter w(out);
+  WriteTransportPacket(w, packet);
+  if (index == 0) w.U8(0);  // pointer_field
+  const size_t take = std::min(section.size() - offset, kTransportPacketSize - w.pos());
+  w.Bytes(section.subspan(offset, take));
+  w.Fill(0xFF, kTransportPacketSize - w.pos());
+  return w.ok();
+}
+
+bool FillSectionPacket(std::span<uint8_t, kSourcePacketSize> out, Ticks27M arrival,
+                       std::span<const uint8_t> section, size_t index, uint16_t pid,
+                       uint8_t continuity_counter) {
+  WriteTpExtraHeader(out.data(), 0, arrival);
+  return FillSectionPacket(out.subspan<kTpExtraHeaderSize, kTransportPacketSize>(), section, index,
+                           pid, continuity_counter);
+}
+
 void WriteSectionPackets(std::span<const uint8_t> section, uint16_t pid,
                          uint8_t& continuity_counter, std::vector<uint8_t>& out) {
   const size_t count = SectionPacketCount(section.size());
-  size_t used = 0;
+  const size_t at = out.size();
+  out.resize(at + count * kTransportPacketSize);
   for (size_t i = 0; i < count; ++i) {
-    TransportPacket packet;
-    packet.PID = pid;
-    packet.PayloadUnitStartIndicator = i == 0;
-    packet.ContinuityCounter = continuity_counter;
+    const auto packet = std::span(out).subspan(at + i * kTransportPacketSize);
+    FillSectionPacket(packet.first<kTransportPacketSize>(), section, i, pid, continuity_counter);
     continuity_counter = (continuity_counter + 1) & 0xF;
-    ByteWriter w;
-    WriteTransportPacket(w, packet);
-    if (i == 0) w.U8(0);  // pointer_field
-    const size_t take = std::min(section.size() - used, kTransportPacketSize - w.pos());
-    w.Bytes(section.subspan(used, take));
-    used += take;
-    while (w.pos() < kTransportPacketSize) w.U8(0xFF);
-    out.insert(out.end(), w.buffer().begin(), w.buffer().end());
   }
 }
 

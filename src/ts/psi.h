@@ -19,6 +19,7 @@
 #include "formats/dump.h"
 #include "formats/field_access.h"
 #include "ts/esi.h"
+#include "ts/ts_packet.h"
 
 namespace tessel {
 
@@ -119,9 +120,17 @@ void DumpSit(const SIT& sit, std::string_view prefix, DumpArchive& archive);
 // TS packets a section of n bytes needs: the first carries a pointer_field and 183 section bytes,
 // each later one 184.
 size_t SectionPacketCount(size_t n);
-// Appends the 188-byte packets that carry a section on a PID: only the first has
-// payload_unit_start_indicator and a pointer_field; the unused end of the last is 0xFF. The
-// continuity counter advances by one per packet.
+// Fills, in place, packet `index` of the 188-byte packets that carry a section on a PID: only the
+// first has payload_unit_start_indicator and a pointer_field; the unused end of the last is 0xFF.
+// False when the section needs fewer packets.
+bool FillSectionPacket(std::span<uint8_t, kTransportPacketSize> out,
+                       std::span<const uint8_t> section, size_t index, uint16_t pid,
+                       uint8_t continuity_counter);
+// The same as a 192-byte source packet, the TP_extra_header carrying the arrival time.
+bool FillSectionPacket(std::span<uint8_t, kSourcePacketSize> out, Ticks27M arrival,
+                       std::span<const uint8_t> section, size_t index, uint16_t pid,
+                       uint8_t continuity_counter);
+// Appends every packet of a section; the continuity counter advances by one per packet.
 void WriteSectionPackets(std::span<const uint8_t> section, uint16_t pid,
                          uint8_t& continuity_counter, std::vector<uint8_t>& out);
 

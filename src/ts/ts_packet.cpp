@@ -1,5 +1,7 @@
 #include "ts/ts_packet.h"
 
+#include <algorithm>
+
 #include "formats/tables.h"
 
 namespace tessel {
@@ -33,7 +35,7 @@ PCR ReadEscr(ByteReader& in) {
   return escr;
 }
 
-void WriteAdaptationExtension(ByteWriter& out, AdaptationFieldExtension& ext) {
+void WriteAdaptationExtension(ByteWriter& out, const AdaptationFieldExtension& ext) {
   const size_t at = out.BeginLength8();
   out.U8(Bit(ext.LtwFlag, 7) | Bit(ext.PiecewiseRateFlag, 6) | Bit(ext.SeamlessSpliceFlag, 5) |
          0x1F);
@@ -43,7 +45,6 @@ void WriteAdaptationExtension(ByteWriter& out, AdaptationFieldExtension& ext) {
   if (ext.SeamlessSpliceFlag) WriteTimestamp(out, {ext.SpliceType, ext.DtsNextAu});
   out.Bytes(ext.Reserved);
   out.EndLength8(at);
-  ext.AdaptationFieldExtensionLength = out.buffer()[at];
 }
 
 bool ReadAdaptationExtension(ByteReader& in, AdaptationFieldExtension& ext) {
@@ -76,8 +77,9 @@ void WritePesExtension(ByteWriter& out, const PesExtension& ext) {
          (ext.Reserved & 7) << 1 | Bit(ext.Extension2.has_value(), 0));
   if (ext.PrivateData) out.Bytes(*ext.PrivateData);
   if (ext.PackHeader) {
-    out.U8(static_cast<uint8_t>(ext.PackHeader->size()));
+    const size_t at = out.BeginLength8();
     out.Bytes(*ext.PackHeader);
+    out.EndLength8(at);
   }
   if (ext.ProgramPacketSequenceCounterFlag) {
     out.U8(0x80 | (ext.ProgramPacketSequenceCounter & 0x7F));
@@ -88,6 +90,8 @@ void WritePesExtension(ByteWriter& out, const PesExtension& ext) {
                                   (ext.P_STD_BufferSize & 0x1FFF)));
   }
   if (ext.Extension2) {
+    // A 7-bit length with the marker bit above it.
+    out.Require(ext.Extension2->size() <= 0x7F);
     out.U8(static_cast<uint8_t>(0x80 | (ext.Extension2->size() & 0x7F)));
     out.Bytes(*ext.Extension2);
   }
@@ -136,8 +140,8 @@ bool CarriesPesHeader(uint16_t pid) {
   return IsKnownPid(pid);
 }
 
-void WriteTpExtraHeader(uint8_t* out, uint8_t copy_permission, uint64_t clock) {
-  const uint32_t ats = static_cast<uint32_t>(clock & 0x3FFFFFFF);
+void WriteTpExtraHeader(uint8_t* out, uint8_t copy_permission, Ticks27M arrival) {
+  const uint32_t ats = static_cast<uint32_t>(arrival.count() & 0x3FFFFFFF);
   out[0] = static_cast<uint8_t>((copy_permission & 3) << 6 | ats >> 24);
   out[1] = static_cast<uint8_t>(ats >> 16);
   out[2] = static_cast<uint8_t>(ats >> 8);
@@ -178,12 +182,9 @@ Timestamp ReadTimestamp(ByteReader& in) {
           uint64_t{(b0 >> 1) & 7u} << 30 | (mid >> 1) << 15 | (low >> 1)};
 }
 
-void WriteAdaptationField(ByteWriter& out, AdaptationField& field) {
-  if (field.AdaptationFieldLength == 0) {
-    out.U8(0);
-    return;
-  }
+size_t WriteAdaptationField(ByteWriter& out, const AdaptationField& field) {
   const size_t at = out.BeginLength8();
+  if (field.AdaptationFieldLength == 0) return out.ok() ? 1 : 0;
   out.U8(Bit(field.DiscontinuityIndicator, 7) | Bit(field.RandomAccessIndicator, 6) |
          Bit(field.ElementaryStreamPriorityIndicator, 5) | Bit(field.Pcr.has_value(), 4) |
          Bit(field.Opcr.has_value(), 3) | Bit(field.SplicingPointFlag, 2) |
@@ -192,13 +193,13 @@ void WriteAdaptationField(ByteWriter& out, AdaptationField& field) {
   if (field.Opcr) WritePcr(out, *field.Opcr);
   if (field.SplicingPointFlag) out.U8(static_cast<uint8_t>(field.SpliceCountdown));
   if (field.PrivateData) {
-    out.U8(static_cast<uint8_t>(field.PrivateData->size()));
+    const size_t data_at = out.BeginLength8();
     out.Bytes(*field.PrivateData);
+    out.EndLength8(data_at);
   }
   if (field.Extension) WriteAdaptationExtension(out, *field.Extension);
-  for (size_t i = 0; i < field.StuffingSize; ++i) out.U8(0xFF);
-  out.EndLength8(at);
-  field.AdaptationFieldLength = out.buffer()[at];
+  out.Fill(0xFF, field.StuffingSize);
+  return out.EndLength8(at) ? out.pos() - at : 0;
 }
 
 bool ReadAdaptationField(ByteReader& in, AdaptationField& field) {
@@ -234,12 +235,12 @@ bool PesHasOptionalHeader(uint8_t stream_id) {
   return true;
 }
 
-size_t WritePesHeader(ByteWriter& out, PesHeader& pes) {
+size_t WritePesHeader(ByteWriter& out, const PesHeader& pes) {
   const size_t start = out.pos();
   out.U24(pes.PacketStartCodePrefix);
   out.U8(pes.StreamID);
   out.U16(pes.PES_PacketLength);
-  if (!PesHasOptionalHeader(pes.StreamID)) return out.pos() - start;
+  if (!PesHasOptionalHeader(pes.StreamID)) return out.ok() ? out.pos() - start : 0;
   out.U8(0x80 | (pes.PES_ScramblingControl & 3) << 4 | Bit(pes.PES_Priority, 3) |
          Bit(pes.DataAlignmentIndicator, 2) | Bit(pes.Copyright, 1) | Bit(pes.OriginalOrCopy, 0));
   out.U8(static_cast<uint8_t>(pes.PtsDtsFlag() << 6) | Bit(pes.ESCR.has_value(), 5) |
@@ -257,15 +258,14 @@ size_t WritePesHeader(ByteWriter& out, PesHeader& pes) {
   if (pes.AdditionalCopyInfo) out.U8(0x80 | (*pes.AdditionalCopyInfo & 0x7F));
   if (pes.PreviousPES_PacketCRC) out.U16(*pes.PreviousPES_PacketCRC);
   if (pes.Extension) WritePesExtension(out, *pes.Extension);
-  for (size_t i = 0; i < pes.StuffingSize; ++i) out.U8(0xFF);
+  out.Fill(0xFF, pes.StuffingSize);
   out.EndLength8(at);
-  pes.PES_HeaderDataLength = out.buffer()[at];
   if (pes.DataAlignmentIndicator && pes.DataStreamAlignmentType) {
     out.U8(kAlignmentDescriptorTag);
     out.U8(1);
     out.U8(*pes.DataStreamAlignmentType);
   }
-  return out.pos() - start;
+  return out.ok() ? out.pos() - start : 0;
 }
 
 bool ReadPesHeader(ByteReader& in, PesHeader& pes) {
@@ -299,7 +299,7 @@ bool ReadPesHeader(ByteReader& in, PesHeader& pes) {
   return in.ok();
 }
 
-size_t WriteTransportPacket(ByteWriter& out, TransportPacket& packet) {
+size_t WriteTransportPacket(ByteWriter& out, const TransportPacket& packet) {
   const size_t start = out.pos();
   out.U8(packet.SyncByte);
   out.U8(Bit(packet.TransportErrorIndicator, 7) | Bit(packet.PayloadUnitStartIndicator, 6) |
@@ -318,7 +318,27 @@ size_t WriteTransportPacket(ByteWriter& out, TransportPacket& packet) {
   if (packet.PayloadUnitStartIndicator && packet.Pes && CarriesPesHeader(packet.PID)) {
     WritePesHeader(out, *packet.Pes);
   }
-  return out.pos() - start;
+  out.Require(out.pos() - start <= kTransportPacketSize);
+  return out.ok() ? out.pos() - start : 0;
+}
+
+std::optional<size_t> FillTransportPacket(std::span<uint8_t, kTransportPacketSize> out,
+                                          const TransportPacket& packet,
+                                          std::span<const uint8_t> payload) {
+  ByteWriter w(out);
+  if (WriteTransportPacket(w, packet) == 0) return std::nullopt;
+  const size_t take = std::min(payload.size(), kTransportPacketSize - w.pos());
+  w.Bytes(payload.first(take));
+  w.Fill(0xFF, kTransportPacketSize - w.pos());
+  return take;
+}
+
+std::optional<size_t> FillSourcePacket(std::span<uint8_t, kSourcePacketSize> out, Ticks27M arrival,
+                                       const TransportPacket& packet,
+                                       std::span<const uint8_t> payload) {
+  WriteTpExtraHeader(out.data(), 0, arrival);
+  return FillTransportPacket(out.subspan<kTpExtraHeaderSize, kTransportPacketSize>(), packet,
+                             payload);
 }
 
 size_t ReadTransportPacket(std::span<const uint8_t> bytes, TransportPacket& packet) {

@@ -2,7 +2,10 @@
 // PES packet headers: the records, how they are parsed from bytes and serialised back.
 //
 // Parsers never read outside the span they are given and report failure with `false` (or a
-// length of 0); serialisers append to a ByteWriter and recompute every length field they own.
+// length of 0). Serialisers leave the record as it is: they append to a ByteWriter, compute every
+// length field they own from what they write, and fail the writer (returning 0) when a length does
+// not fit its field or a packet would outgrow 188 bytes. Whole packets are filled in place into a
+// fixed 192-byte span, not assembled in a growing buffer.
 #pragma once
 
 #include <array>
@@ -13,6 +16,8 @@
 #include <vector>
 
 #include "formats/field_access.h"
+#include "platform/common.h"
+#include "platform/ticks.h"
 
 namespace tessel {
 
@@ -38,8 +43,8 @@ struct TpExtraHeader {
   uint8_t CopyPermissionIndicator = 0;  // 2 bits
   uint32_t ArriveTimeStamp = 0;         // 30 bits of a 27 MHz clock
 };
-// `clock` is the 27 MHz clock; only its low 30 bits are kept.
-void WriteTpExtraHeader(uint8_t* out, uint8_t copy_permission, uint64_t clock);
+// Only the low 30 bits of the arrival clock are kept.
+void WriteTpExtraHeader(uint8_t* out, uint8_t copy_permission, Ticks27M arrival);
 TpExtraHeader ReadTpExtraHeader(const uint8_t* in);
 
 // A program clock reference: 33-bit base at 90 kHz and 9-bit extension at 27 MHz.
@@ -47,9 +52,9 @@ struct PCR {
   uint64_t Base = 0;
   uint16_t Extension = 0;
 
-  uint64_t Value() const { return Base * 300 + Extension; }  // 27 MHz
-  static PCR FromValue(uint64_t value_27mhz) {
-    return {value_27mhz / 300, static_cast<uint16_t>(value_27mhz % 300)};
+  Ticks27M Value() const { return Ticks27M(Base * 300 + Extension); }
+  static PCR FromValue(Ticks27M value) {
+    return {value.count() / 300, static_cast<uint16_t>(value.count() % 300)};
   }
 };
 void WritePcr(ByteWriter& out, const PCR& pcr);
@@ -67,7 +72,7 @@ void WriteTimestamp(ByteWriter& out, const Timestamp& ts);
 Timestamp ReadTimestamp(ByteReader& in);
 
 struct AdaptationFieldExtension {
-  uint8_t AdaptationFieldExtensionLength = 0;
+  uint8_t AdaptationFieldExtensionLength = 0;  // as read; written as computed
   bool LtwFlag = false;
   bool PiecewiseRateFlag = false;
   bool SeamlessSpliceFlag = false;
@@ -80,7 +85,7 @@ struct AdaptationFieldExtension {
 };
 
 struct AdaptationField {
-  uint8_t AdaptationFieldLength = 255;  // recomputed on writing; 0 writes the single byte 0
+  uint8_t AdaptationFieldLength = 255;  // as read; written as computed, but 0 writes the byte 0
   bool DiscontinuityIndicator = false;
   bool RandomAccessIndicator = false;
   bool ElementaryStreamPriorityIndicator = false;
@@ -118,7 +123,7 @@ struct PesHeader {
   bool DataAlignmentIndicator = true;
   bool Copyright = false;
   bool OriginalOrCopy = false;
-  uint8_t PES_HeaderDataLength = 0;  // recomputed on writing
+  uint8_t PES_HeaderDataLength = 0;  // as read; written as computed from the fields
   std::optional<Timestamp> PTS;
   std::optional<Timestamp> DTS;  // written only together with a PTS
   std::optional<PCR> ESCR;
@@ -137,8 +142,9 @@ struct PesHeader {
 
 // Stream ids whose PES packets have no optional header (padding, private stream 2, ...).
 bool PesHasOptionalHeader(uint8_t stream_id);
-// Appends the header; returns its length (the descriptor after it included).
-size_t WritePesHeader(ByteWriter& out, PesHeader& pes);
+// Appends the header with PES_HeaderDataLength computed from the fields present; returns its
+// length (the descriptor after it included), or 0 (the writer failed) when a field does not fit.
+size_t WritePesHeader(ByteWriter& out, const PesHeader& pes);
 // Parses a header at the cursor; the cursor ends after it (and after a data stream alignment
 // descriptor). False when the bytes do not hold a whole, consistent header.
 bool ReadPesHeader(ByteReader& in, PesHeader& pes);
@@ -160,8 +166,22 @@ struct TransportPacket {
 };
 
 // Serialises the header, the adaptation field and (for a PES-carrying PID starting a unit) the
-// PES header; returns the bytes written. The caller appends the payload.
-size_t WriteTransportPacket(ByteWriter& out, TransportPacket& packet);
+// PES header; returns the bytes written, or 0 (the writer failed) when they exceed 188 bytes or a
+// field does not fit. The caller appends the payload.
+size_t WriteTransportPacket(ByteWriter& out, const TransportPacket& packet);
+
+// Fills a 188-byte transport packet in place: the header part of `packet`, then as much of
+// `payload` as fits, then 0xFF in whatever is left (the stuffing after a section; a PES packet is
+// stuffed through its adaptation field instead, so that its payload fills the packet). Returns the
+// payload bytes taken; none when the header part does not fit.
+std::optional<size_t> FillTransportPacket(std::span<uint8_t, kTransportPacketSize> out,
+                                          const TransportPacket& packet,
+                                          std::span<const uint8_t> payload);
+// The same for a 192-byte source packet, whose TP_extra_header gets copy permission 0 and the
+// arrival time.
+std::optional<size_t> FillSourcePacket(std::span<uint8_t, kSourcePacketSize> out, Ticks27M arrival,
+                                       const TransportPacket& packet,
+                                       std::span<const uint8_t> payload);
 // Parses a 188-byte packet: header, adaptation field and, for a PES-carrying PID starting a unit,
 // the PES header. Returns the bytes consumed (the payload starts there), or 0 when the packet is
 // not one (bad sync byte, inconsistent lengths); then the PID is 0x1FFF.
@@ -170,7 +190,8 @@ size_t ReadTransportPacket(std::span<const uint8_t> bytes, TransportPacket& pack
 // Makes room for n stuffing bytes (n >= 1) through a fresh adaptation field.
 void StuffAdaptationField(TransportPacket& packet, size_t n);
 
-void WriteAdaptationField(ByteWriter& out, AdaptationField& field);
+// Returns the bytes written (the length byte included); 0 when a field does not fit.
+size_t WriteAdaptationField(ByteWriter& out, const AdaptationField& field);
 bool ReadAdaptationField(ByteReader& in, AdaptationField& field);
 
 }  // namespace tessel

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <vector>
 
 namespace tessel {
 namespace {
@@ -96,6 +97,85 @@ TEST(ByteWriter, ShortLengthFields) {
   w.EndLength16(l16);
   const std::vector<uint8_t> expected = {0, 4, 3, 1, 2, 3};
   EXPECT_EQ(w.buffer(), expected);
+}
+
+// Every length field refuses a body one byte longer than it can count; the largest that fits is
+// stored exactly. A refused length leaves the writer failed, and nothing more is written.
+TEST(ByteWriter, LengthThatDoesNotFitFailsTheWriter) {
+  struct Case {
+    const char* what;
+    size_t (ByteWriter::*begin)();
+    size_t width;
+    uint64_t largest;
+    bool (*end)(ByteWriter&, size_t);
+  };
+  const Case cases[] = {
+      {"8-bit", &ByteWriter::BeginLength8, 1, 0xFF,
+       [](ByteWriter& w, size_t at) { return w.EndLength8(at); }},
+      {"16-bit", &ByteWriter::BeginLength16, 2, 0xFFFF,
+       [](ByteWriter& w, size_t at) { return w.EndLength16(at); }},
+      {"12 bits of 16", &ByteWriter::BeginLength16, 2, 0xFFF,
+       [](ByteWriter& w, size_t at) { return w.EndLengthBits(at, 12); }},
+  };
+  for (const Case& c : cases) {
+    for (uint64_t body : {c.largest, c.largest + 1}) {
+      ByteWriter w;
+      const size_t at = (w.*c.begin)();
+      w.Zeros(static_cast<size_t>(body));
+      const bool fits = body == c.largest;
+      EXPECT_EQ(c.end(w, at), fits) << c.what << " " << body;
+      EXPECT_EQ(w.ok(), fits) << c.what;
+      uint64_t stored = 0;
+      for (size_t i = 0; i < c.width; ++i) stored = stored << 8 | w.buffer()[i];
+      EXPECT_EQ(stored, fits ? body : 0) << c.what << ": never cut down";
+      const size_t size = w.size();
+      w.U32(0x01020304);
+      EXPECT_EQ(w.size(), fits ? size + 4 : size) << c.what << ": a failed writer writes nothing";
+    }
+  }
+}
+
+TEST(ByteWriter, NarrowLengthKeepsTheFlagsBesideIt) {
+  ByteWriter w;
+  const size_t at = w.Reserve(2);
+  w.PatchU8(at, 0xF0);
+  w.Zeros(0x123);
+  ASSERT_TRUE(w.EndLengthBits(at, 12));
+  EXPECT_EQ(w.buffer()[0], 0xF1);
+  EXPECT_EQ(w.buffer()[1], 0x23);
+}
+
+TEST(ByteWriter, FixedSpanFailsPastItsEndAndZeroesSkippedBytes) {
+  std::array<uint8_t, 8> span;
+  span.fill(0xEE);
+  ByteWriter w(span);
+  w.U16(0x4711);
+  w.Seek(4);
+  w.U8(0x01);
+  EXPECT_TRUE(w.ok());
+  EXPECT_EQ(w.size(), 5u);
+  EXPECT_EQ(w.bytes().size(), 5u);
+  EXPECT_TRUE(w.buffer().empty());  // nothing of its own
+  const std::array<uint8_t, 8> written = {0x47, 0x11, 0x00, 0x00, 0x01, 0xEE, 0xEE, 0xEE};
+  EXPECT_EQ(span, written);
+
+  w.U32(0x02030405);  // one byte short
+  EXPECT_FALSE(w.ok());
+  EXPECT_EQ(span, written) << "a write that does not fit leaves the span as it was";
+  w.U8(0x06);
+  EXPECT_FALSE(w.ok()) << "the failure is sticky";
+  EXPECT_EQ(w.pos(), 5u);
+}
+
+TEST(ByteWriter, TakeStartsAfresh) {
+  ByteWriter w;
+  w.U8(1);
+  w.Fail();
+  w.U8(2);
+  EXPECT_EQ(w.Take(), std::vector<uint8_t>{1});
+  EXPECT_TRUE(w.ok());
+  w.U8(3);
+  EXPECT_EQ(w.Take(), std::vector<uint8_t>{3});
 }
 
 TEST(BitReader, ReadsAcrossByteBoundaries) {

@@ -3,10 +3,14 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <array>
+#include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
 #include "bytes.h"
+#include "support/test_support.h"
 
 #include "ts/crc32.h"
 #include "ts/ts_packet.h"
@@ -221,6 +225,85 @@ TEST(SectionPacketsTest, LongPmtSpansTwoPacketsAndReassembles) {
   }
   ASSERT_EQ(found.size(), 1u);
   EXPECT_EQ(found[0], section.buffer());
+}
+
+// The program tables of streams written by an independent muxer, put back into packets in place
+// from their sections, arrival times and continuity counters, come out byte for byte as found.
+TEST(SectionPacketsTest, FilledInPlaceLikeAnIndependentMuxer) {
+  for (const std::string name : {"ts/simple_00000_head1000.m2ts", "ts/audiozoo_00000_head1000.m2ts",
+                                 "ts/mpeg2_00000_head1000.m2ts", "ts/emptyplaylist_01900.m2ts"}) {
+    const std::vector<uint8_t> file = test::ReadData(name);
+    size_t checked = 0;
+    for (size_t at = 0; at + kSourcePacketSize <= file.size(); at += kSourcePacketSize) {
+      const auto found = std::span(file).subspan(at, kSourcePacketSize);
+      const auto packet = found.subspan(kTpExtraHeaderSize);
+      const uint16_t pid = static_cast<uint16_t>((packet[1] & 0x1F) << 8 | packet[2]);
+      if ((pid != pid::kPat && pid != pid::kSit && pid != pid::kPmt) || !(packet[1] & 0x40)) {
+        continue;
+      }
+      const auto payload = PacketPayload(packet);
+      const auto section = payload.subspan(1 + payload[0]);
+      const size_t total = SectionTotalSize(section);
+      ASSERT_LE(total, 183u) << name << ": a one-packet section";
+      const TpExtraHeader tp = ReadTpExtraHeader(found.data());
+      ASSERT_EQ(tp.CopyPermissionIndicator, 0) << name;
+      std::array<uint8_t, kSourcePacketSize> filled;
+      filled.fill(0);
+      ASSERT_TRUE(FillSectionPacket(filled, Ticks27M(tp.ArriveTimeStamp), section.first(total), 0,
+                                    pid, packet[3] & 0x0F));
+      EXPECT_THAT(filled, ElementsAreArray(found)) << name << " packet " << at / kSourcePacketSize;
+      ++checked;
+    }
+    EXPECT_GE(checked, 3u) << name << ": PAT, PMT and SIT at least";
+  }
+}
+
+// Appending every packet of a section gives what filling each packet in place gives; a packet
+// beyond the section's count is refused.
+TEST(SectionPacketsTest, AppendedPacketsEqualThoseFilledOneByOne) {
+  std::vector<uint8_t> section(400);
+  for (size_t i = 0; i < section.size(); ++i) section[i] = static_cast<uint8_t>(i);
+  for (size_t size :
+       {size_t{12}, size_t{183}, size_t{184}, size_t{367}, size_t{368}, size_t{400}}) {
+    const auto bytes = std::span<const uint8_t>(section).first(size);
+    std::vector<uint8_t> appended;
+    uint8_t counter = 14;
+    WriteSectionPackets(bytes, pid::kPmt, counter, appended);
+    const size_t count = SectionPacketCount(size);
+    ASSERT_EQ(appended.size(), count * kTransportPacketSize) << size;
+    EXPECT_EQ(counter, (14 + count) & 0xF) << size;
+    for (size_t i = 0; i < count; ++i) {
+      std::array<uint8_t, kTransportPacketSize> one;
+      ASSERT_TRUE(FillSectionPacket(one, bytes, i, pid::kPmt, static_cast<uint8_t>(14 + i)));
+      EXPECT_THAT(one, ElementsAreArray(std::span(appended).subspan(i * kTransportPacketSize,
+                                                                    kTransportPacketSize)))
+          << size << " packet " << i;
+    }
+    std::array<uint8_t, kTransportPacketSize> beyond;
+    EXPECT_FALSE(FillSectionPacket(beyond, bytes, count, pid::kPmt, 0)) << size;
+  }
+}
+
+// Lengths a table cannot state are refused instead of being cut to their field.
+TEST(PsiWriteTest, LengthsThatDoNotFitFailTheSection) {
+  PMT with_descriptor;
+  with_descriptor.OtherDescriptors.push_back({0x42, std::vector<uint8_t>(256)});
+  PMT with_stream_descriptor;
+  with_stream_descriptor.Streams.push_back(SampleStreams()[0]);
+  with_stream_descriptor.Streams.back().OtherDescriptors.push_back(
+      {0x42, std::vector<uint8_t>(300)});
+  PMT too_long;
+  for (int i = 0; i < 100; ++i) too_long.Streams.push_back(SampleStreams()[0]);
+  for (PMT* pmt : {&with_descriptor, &with_stream_descriptor, &too_long}) {
+    ByteWriter out;
+    EXPECT_EQ(WritePmt(out, *pmt), 0u);
+    EXPECT_FALSE(out.ok());
+  }
+  SIT sit;
+  sit.OtherTransmissionDescriptors.push_back({0x42, std::vector<uint8_t>(256)});
+  ByteWriter out;
+  EXPECT_EQ(WriteSit(out, sit), 0u);
+  EXPECT_FALSE(out.ok());
 }
 
 // One section ends in the packet where the next begins: the pointer_field says where.

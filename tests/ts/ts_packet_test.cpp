@@ -3,6 +3,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
+#include <optional>
+#include <span>
 #include <vector>
 
 #include "bytes.h"
@@ -64,7 +68,7 @@ TEST(TimestampTest, EncodesWithPrefixAndMarkerBits) {
 
 TEST(TpExtraHeaderTest, KeepsThirtyBitsOfTheClock) {
   uint8_t header[4];
-  WriteTpExtraHeader(header, 3, (uint64_t{5} << 30) | 0x12345678);
+  WriteTpExtraHeader(header, 3, Ticks27M((uint64_t{5} << 30) | 0x12345678));
   EXPECT_THAT(header, ElementsAreArray(Bytes({0xD2, 0x34, 0x56, 0x78})));
   const TpExtraHeader back = ReadTpExtraHeader(header);
   EXPECT_EQ(back.CopyPermissionIndicator, 3);
@@ -102,7 +106,7 @@ TEST(AdaptationFieldTest, PcrPacketFillsTheWholePacketAndReadsBack) {
   packet.PID = pid::kPcr;
   packet.AdaptationFieldControl = 2;
   AdaptationField& field = packet.Adaptation.emplace();
-  field.Pcr = PCR::FromValue(27000000ull * 600 + 45);
+  field.Pcr = PCR::FromValue(Ticks27M(27000000ull * 600 + 45));
   field.StuffingSize = 176;
   ByteWriter out;
   ASSERT_EQ(WriteTransportPacket(out, packet), kTransportPacketSize);
@@ -113,7 +117,7 @@ TEST(AdaptationFieldTest, PcrPacketFillsTheWholePacketAndReadsBack) {
   ASSERT_EQ(ReadTransportPacket(out.buffer(), back), kTransportPacketSize);
   EXPECT_EQ(back.PID, pid::kPcr);
   ASSERT_TRUE(back.Adaptation && back.Adaptation->Pcr);
-  EXPECT_EQ(back.Adaptation->Pcr->Value(), 27000000ull * 600 + 45);
+  EXPECT_EQ(back.Adaptation->Pcr->Value(), Ticks27M(27000000ull * 600 + 45));
   EXPECT_EQ(back.Adaptation->StuffingSize, 176u);
 }
 
@@ -195,10 +199,11 @@ TEST(PesHeaderTest, EveryOptionalFieldRoundTrips) {
 
   ByteWriter first;
   const size_t size = WritePesHeader(first, pes);
-  EXPECT_EQ(size, 9u + pes.PES_HeaderDataLength + 3);
+  EXPECT_EQ(pes.PES_HeaderDataLength, 0) << "the record is left as it was";
   ByteReader in(first.buffer());
   PesHeader back;
   ASSERT_TRUE(ReadPesHeader(in, back));
+  EXPECT_EQ(size, 9u + back.PES_HeaderDataLength + 3);
   EXPECT_EQ(in.pos(), size);
   EXPECT_EQ(back.ESCR->Base, 0x1ABCDEF01u);
   EXPECT_EQ(back.ESCR->Extension, 0x123);
@@ -250,6 +255,117 @@ TEST(PesPidTest, ElementaryStreamClasses) {
   for (uint16_t id : {0x0000, 0x001F, 0x0100, 0x1001, 0x1010, 0x1013, 0x1120, 0x1420, 0x1801,
                       0x1A20, 0x1B20, 0x1FFF}) {
     EXPECT_FALSE(CarriesPesHeader(id)) << id;
+  }
+}
+
+// Headers that cannot be written as they are: a length that does not fit its field, or more than
+// one packet of header. The writer fails and nothing claims success.
+TEST(TransportPacketTest, HeaderThatDoesNotFitFailsTheWriter) {
+  struct Case {
+    const char* what;
+    void (*shape)(TransportPacket&);
+  };
+  const Case cases[] = {
+      {"adaptation field over 183 bytes",
+       [](TransportPacket& p) {
+         p.AdaptationFieldControl = 2;
+         p.Adaptation.emplace().StuffingSize = 183;  // flags byte + 183 = 184
+       }},
+      {"adaptation field length over 255",
+       [](TransportPacket& p) {
+         p.AdaptationFieldControl = 2;
+         p.Adaptation.emplace().StuffingSize = 300;
+       }},
+      {"private data over 255 bytes",
+       [](TransportPacket& p) {
+         p.AdaptationFieldControl = 2;
+         p.Adaptation.emplace().PrivateData = std::vector<uint8_t>(256);
+       }},
+      {"PES header stuffing over 255 bytes",
+       [](TransportPacket& p) {
+         p.PID = 0x1100;
+         p.Pes.emplace().StuffingSize = 256;
+       }},
+      {"PES header pushing the packet past 188 bytes",
+       [](TransportPacket& p) {
+         p.PID = 0x1100;
+         p.AdaptationFieldControl = 3;
+         p.Adaptation.emplace().StuffingSize = 100;
+         p.Pes.emplace().StuffingSize = 80;  // 4 + 102 + 9 + 80
+       }},
+  };
+  for (const Case& c : cases) {
+    TransportPacket packet;
+    c.shape(packet);
+    ByteWriter out;
+    EXPECT_EQ(WriteTransportPacket(out, packet), 0u) << c.what;
+    EXPECT_FALSE(out.ok()) << c.what;
+    std::array<uint8_t, kTransportPacketSize> span{};
+    EXPECT_FALSE(FillTransportPacket(span, packet, {})) << c.what;
+  }
+  TransportPacket largest;  // exactly one packet of header still fits
+  largest.AdaptationFieldControl = 2;
+  largest.Adaptation.emplace().StuffingSize = 182;
+  ByteWriter out;
+  EXPECT_EQ(WriteTransportPacket(out, largest), kTransportPacketSize);
+  EXPECT_TRUE(out.ok());
+}
+
+// Filling a packet in place gives the bytes the growing writer gives, followed by the payload and
+// 0xFF where the payload ends early.
+TEST(TransportPacketTest, FillInPlaceMatchesTheGrowingWriter) {
+  std::vector<uint8_t> payload(300);
+  for (size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<uint8_t>(i * 7);
+  struct Case {
+    const char* what;
+    size_t payload_size;
+    void (*shape)(TransportPacket&);
+  };
+  const Case cases[] = {
+      {"PCR packet", 0,
+       [](TransportPacket& p) {
+         p.PID = pid::kPcr;
+         p.AdaptationFieldControl = 2;
+         AdaptationField& field = p.Adaptation.emplace();
+         field.Pcr = PCR::FromValue(Ticks27M(27000045));
+         field.StuffingSize = 176;
+       }},
+      {"PES start with a whole payload", 300,
+       [](TransportPacket& p) {
+         p.PID = 0x1011;
+         p.ContinuityCounter = 9;
+         PesHeader& pes = p.Pes.emplace();
+         pes.StreamID = 0xE0;
+         pes.PTS = Timestamp{0, 54003003};
+         pes.DTS = Timestamp{0, 54000000};
+       }},
+      {"continuation stuffed to its payload", 170,
+       [](TransportPacket& p) {
+         p.PID = 0x1100;
+         p.PayloadUnitStartIndicator = false;
+         StuffAdaptationField(p, 184 - 170);
+       }},
+      {"null packet", 0, [](TransportPacket&) {}},
+  };
+  for (const Case& c : cases) {
+    TransportPacket packet;
+    c.shape(packet);
+    const auto data = std::span<const uint8_t>(payload).first(c.payload_size);
+    ByteWriter grown;
+    const size_t header = WriteTransportPacket(grown, packet);
+    ASSERT_GT(header, 0u) << c.what;
+    const size_t take = std::min(data.size(), kTransportPacketSize - header);
+    grown.Bytes(data.first(take));
+    while (grown.size() < kTransportPacketSize) grown.U8(0xFF);
+
+    std::array<uint8_t, kSourcePacketSize> source;
+    source.fill(0xAA);
+    const std::optional<size_t> taken =
+        FillSourcePacket(source, Ticks27M((uint64_t{1} << 30) + 846), packet, data);
+    ASSERT_EQ(taken, take) << c.what;
+    EXPECT_THAT(std::span(source).first(4), ElementsAreArray(Bytes({0x00, 0x00, 0x03, 0x4E})))
+        << c.what << ": copy permission 0, 30 bits of the arrival time";
+    EXPECT_THAT(std::span(source).subspan(4), ElementsAreArray(grown.buffer())) << c.what;
   }
 }
 
