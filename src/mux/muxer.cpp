@@ -254,7 +254,7 @@ bool CMuxer::WriteSystemPacket(Packet& packet, uint8_t* continuity_counter, uint
   uint8_t source[kSourcePacketSize];
   const uint64_t slot = GridSlot(at);
   if (continuity_counter) SetContinuityCounter(packet.data(), *continuity_counter);
-  WriteTpExtraHeader(source, copy_permission_, slot);
+  WriteTpExtraHeader(source, copy_permission_, Ticks27M(slot));
   std::memcpy(source + kTpExtraHeaderSize, packet.data(), kTransportPacketSize);
   if (!AppendPacket(source)) return false;
   last_packet_time_ = slot;
@@ -277,7 +277,7 @@ bool CMuxer::WritePsiRound(uint64_t due) {
 
 bool CMuxer::WritePcr(uint64_t due) {
   const uint64_t slot = GridSlot(due);
-  const PCR pcr = PCR::FromValue(slot + pcr_offset_);
+  const PCR pcr = PCR::FromValue(Ticks27M(slot + pcr_offset_));
   ByteWriter w;
   ::tessel::WritePcr(w, pcr);
   std::memcpy(pcr_.data() + 6, w.buffer().data(), 6);
@@ -357,7 +357,7 @@ bool CMuxer::WriteElementaryPacket(SMuxTrack& track) {
   if (!WriteDueSystemPackets()) return false;
   uint8_t source[kSourcePacketSize];
   std::memcpy(source, packet, kSourcePacketSize);
-  WriteTpExtraHeader(source, copy_permission_, clock_);
+  WriteTpExtraHeader(source, copy_permission_, Ticks27M(clock_));
   if (!AppendPacket(source)) return false;
   if (!track.extension && track.main_model) track.main_model->PacketArrived(clock_, payload);
   if (track.second_model) track.second_model->PacketArrived(clock_, payload);
@@ -417,7 +417,7 @@ bool CMuxer::FinishStream() {
   uint8_t source[kSourcePacketSize];
   std::memcpy(source + kTpExtraHeaderSize, null_packet.data(), kTransportPacketSize);
   for (uint64_t i = 0; i < count; ++i) {
-    WriteTpExtraHeader(source, copy_permission_, clock_);
+    WriteTpExtraHeader(source, copy_permission_, Ticks27M(clock_));
     if (!AppendPacket(source)) return false;
     last_packet_time_ = clock_;
     ++packets_;

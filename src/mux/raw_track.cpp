@@ -36,6 +36,28 @@ std::optional<int> LanguageFromName(const std::filesystem::path& path) {
   return LanguageRow(code);
 }
 
+// The AC-3 core of a TrueHD pair is told apart from the TrueHD units on their shared PID by
+// stream_id_extension 0x76: with the plain AC-3 value (0x71) a player's demultiplexer hands the
+// core frames to the TrueHD decoder. Rewrites it in the first packet of a core unit.
+void MarkTrueHdCore(uint8_t* ts) {
+  size_t at = 4;
+  if (ts[3] & 0x20) at += 1 + size_t{ts[4]};
+  if (at + 9 > kTransportPacketSize) return;
+  const uint8_t* pes = ts + at;
+  if (pes[0] != 0 || pes[1] != 0 || pes[2] != 1 || pes[3] != 0xFD || !(pes[7] & 0x01)) return;
+  size_t q = at + 9;
+  if (pes[7] & 0x80) q += 5;
+  if (pes[7] & 0x40) q += 5;
+  if (q + 3 > kTransportPacketSize) return;
+  const uint8_t flags = ts[q++];
+  if (flags & 0x80) q += 16;
+  if (flags & 0x40 && q < kTransportPacketSize) q += 1 + size_t{ts[q]};
+  if (flags & 0x20) q += 2;
+  if (flags & 0x10) q += 2;
+  if (!(flags & 0x01) || q + 1 >= kTransportPacketSize) return;
+  if (ts[q + 1] == 0x71) ts[q + 1] = 0x76;
+}
+
 }  // namespace
 
 // ---- SRawAu ----
@@ -47,7 +69,11 @@ const uint8_t* SRawAu::NextPacket(uint64_t& bytes_left, uint32_t& payload) {
   request.output = packet + kTpExtraHeaderSize;
   request.key_point = nullptr;
   request.payload = 0;
+  const bool unit_start = pipe->CurrentNotStarted();
   if (!pipe->WritePacket(request)) return nullptr;
+  if (unit_start && pipe->SecondaryReader() && pipe->IsBaseSubStream()) {
+    MarkTrueHdCore(request.output);
+  }
   if (request.key_point) {
     track->key_points.push_back(*request.key_point);
     key_point = true;

@@ -150,7 +150,14 @@ std::vector<ProbeStream> ProbeStreams(const fs::path& file) {
        ProbeLines(file, "stream=index,codec_name,codec_type,id:stream_tags=language", "index")) {
     ProbeStream s;
     s.index = static_cast<int>(Number(f, "index", -1));
-    if (!seen.insert(s.index).second) continue;
+    if (!seen.insert(s.index).second) {
+      // The program's listing comes first and carries no tags; the stream's own one does.
+      for (ProbeStream& known : out) {
+        if (known.index == s.index && f.count("tag:language"))
+          known.language = f.at("tag:language");
+      }
+      continue;
+    }
     s.codec = f.count("codec_name") ? f.at("codec_name") : "";
     s.type = f.count("codec_type") ? f.at("codec_type") : "";
     s.pid = static_cast<uint16_t>(Number(f, "id", 0));
