@@ -3,11 +3,19 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "platform/files.h"
+#include "support/es_builders.h"
 #include "support/run_tessel.h"
 #include "support/test_support.h"
 
@@ -17,6 +25,7 @@ namespace {
 using test::Outcome;
 using test::Quoted;
 using test::RunTessel;
+namespace fs = std::filesystem;
 using ::testing::HasSubstr;
 
 std::vector<std::string> FilesIn(const std::filesystem::path& folder) {
@@ -71,6 +80,61 @@ TEST(MuxCommand, ExistingOutputsAreReplacedOnlyWithYes) {
   const Outcome missing = RunTessel("mux --out " + Quoted(out / "none") + " x.ac3");
   EXPECT_EQ(missing.exit_code, 2);
   EXPECT_THAT(missing.err, HasSubstr("does not exist"));
+}
+
+TEST(MuxCommand, WritesTheClipAndPrintsItsTracks) {
+  const test::TempDir dir;
+  fs::copy_file(test::DataPath("es/video/h264_1080p_aud.264"), dir / "v.264");
+  fs::copy_file(test::DataPath("es/ac3_20_192k.ac3"), dir / "a.ac3");
+  fs::create_directory(dir / "out");
+  const Outcome run = RunTessel("-q mux --json --out " + Quoted(dir / "out") +
+                                " --clip 3 --lang 1=fra --delay 1=100 " + Quoted(dir / "v.264") +
+                                " " + Quoted(dir / "a.ac3"));
+  ASSERT_EQ(run.exit_code, 0) << run.err;
+  const auto j = nlohmann::json::parse(run.out);
+  EXPECT_EQ(j["ts_recording_rate"], 6000000);
+  ASSERT_EQ(j["tracks"].size(), 2u);
+  EXPECT_EQ(j["tracks"][0]["pid"], 0x1011);
+  EXPECT_EQ(j["tracks"][0]["units"], 36);
+  EXPECT_EQ(j["tracks"][0]["key_points"], 3);
+  EXPECT_EQ(j["tracks"][1]["pid"], 0x1100);
+  EXPECT_EQ(j["tracks"][1]["language"], "fra");
+  EXPECT_THAT(FilesIn(dir / "out"), ::testing::UnorderedElementsAre("00003.m2ts", "00003.clpi"));
+  const auto size = GetFileStatus(dir / "out" / "00003.m2ts");
+  ASSERT_TRUE(size);
+  EXPECT_EQ(j["source_packets"].get<uint64_t>() * 192, size->size);
+}
+
+// Ctrl-C while muxing: the next progress callback cancels, the exit code is 1 and neither output
+// file is left.
+TEST(MuxCommand, InterruptLeavesNoOutput) {
+  const test::TempDir dir;
+  test::WavParams params;
+  params.data_bytes = 48000 * 4 * 1200;  // 20 minutes: 230 MB, some seconds of muxing
+  ASSERT_TRUE(WriteWholeFile(dir / "long.wav", test::MakeWav(params)));
+  fs::copy_file(test::DataPath("es/video/h264_720p5994.264"), dir / "v.264");
+  fs::create_directory(dir / "out");
+  const std::string err = (dir / "err").string();
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    const std::string out = (dir / "out").string();
+    const std::string wav = (dir / "long.wav").string();
+    const std::string video = (dir / "v.264").string();
+    freopen(err.c_str(), "w", stderr);
+    execl(TESSEL_EXE, TESSEL_EXE, "mux", "--out", out.c_str(), video.c_str(), wav.c_str(), nullptr);
+    _exit(127);
+  }
+  // The progress lines say the mux runs; then interrupt it.
+  for (int i = 0; i < 600 && test::ReadText(err).find("Muxing") == std::string::npos; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  kill(child, SIGINT);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status)) << test::ReadText(err);
+  EXPECT_EQ(WEXITSTATUS(status), 1) << test::ReadText(err);
+  EXPECT_THAT(FilesIn(dir / "out"), ::testing::IsEmpty());
 }
 
 }  // namespace
