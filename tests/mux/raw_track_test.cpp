@@ -6,9 +6,12 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
+#include "es/parser_base.h"
+#include "es/stream_info.h"
 #include "mux/muxer.h"
 #include "platform/files.h"
 #include "support/cancel_after.h"
@@ -142,6 +145,51 @@ TEST(RawTrack, DelaysMoveTheStreamOnTheClipTimeline) {
     EXPECT_EQ(count, c.units);
     EXPECT_EQ(test::StreamsOnPid(test::ProbeStreams(clip.m2ts), 0x1100).at(0).language, "deu");
   }
+}
+
+// A source whose units all lie past 4 GiB (a sparse file with a DTS stream placed there, and a
+// stream info file the test writes for it): offsets stay 64-bit from the entries to the reads.
+TEST(RawTrack, UnitsPastFourGibibytesAreRead) {
+  TESSEL_SKIP_WITHOUT_TOOL("ffmpeg");
+  constexpr uint64_t kShift = (uint64_t{9} << 29) + 188;  // 4.5 GiB and a bit
+  test::TempDir dir;
+  const std::vector<uint8_t> dts = test::ReadData("es/dts_20_768k.dts");
+  const fs::path source = dir / "far.dts";
+  {
+    std::ofstream out(source, std::ios::binary);
+    out.seekp(static_cast<std::streamoff>(kShift));
+    out.write(reinterpret_cast<const char*>(dts.data()), static_cast<std::streamsize>(dts.size()));
+  }
+  CStreamInfo original;
+  ASSERT_TRUE(original.Open(test::DataPath("es/sif/dts_20_768k.dts.dsi")));
+  CStreamInfo shifted;
+  ASSERT_TRUE(shifted.Create(StreamInfoPath(source)));
+  shifted.header = original.header;
+  shifted.record = original.record->Clone();
+  ASSERT_TRUE(SourceModificationTime(source, shifted.header.sourceTime));
+  ASSERT_TRUE(shifted.WriteHeaderAndRecord());
+  for (uint32_t i = 0; i < original.header.auCount; ++i) {
+    std::optional<SAuEntry> entry = original.GetAu(i);
+    ASSERT_TRUE(entry);
+    entry->offset += kShift;
+    LeWriter w;
+    entry->Write(w);
+    ASSERT_TRUE(shifted.Append(w.bytes()));
+  }
+  shifted.Close();
+
+  test::ScopedRecordingPrompt prompt;
+  std::vector<std::unique_ptr<SRawTrack>> tracks;
+  tracks.push_back(SRawTrack::Create(source, true, nullptr));
+  ASSERT_NE(tracks[0], nullptr) << testing::PrintToString(prompt.messages());
+  Clip clip;
+  Mux(dir, std::move(tracks), clip);
+  ASSERT_EQ(clip.result, 0) << testing::PrintToString(prompt.messages());
+  const fs::path back = dir / "back.dts";
+  EXPECT_EQ(test::FfmpegDemux(clip.m2ts, 0x1100, "dts", back), "");
+  std::vector<uint8_t> bytes;
+  ASSERT_TRUE(ReadWholeFile(back, bytes));
+  EXPECT_EQ(bytes, dts);
 }
 
 TEST(RawTrack, CancelEndsTheRunWithOne) {
