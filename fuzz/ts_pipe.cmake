@@ -1,1 +1,0 @@
-tessel_fuzz_target(ts_pipe DEPENDS tessel_mux CORPUS tests/data/es/pipe)
