@@ -1,5 +1,6 @@
 // Analysis throughput of large elementary streams against reading the same file as `cat FILE >
-// /dev/null` does. Inputs: tests/data/make-es.sh --bench (written to /tmp/tessel-bench).
+// /dev/null` does. Inputs: tests/data/make-es.sh --bench (written to
+// tessel-bench in the temporary folder).
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -10,12 +11,13 @@
 #include <benchmark/benchmark.h>
 
 #include "es/parser_base.h"
+#include "platform/files.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-const fs::path kFolder = "/tmp/tessel-bench";
+const fs::path kFolder = tessel::TemporaryFolder() / "tessel-bench";
 const char* const kInputs[] = {"large_51_640k.ac3", "large_51_24bit.wav"};
 
 void ReadLikeCat(benchmark::State& state) {

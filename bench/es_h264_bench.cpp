@@ -1,6 +1,6 @@
 // Analysing a large H.264 file against reading it, both from the page cache. The input is made
-// by `tests/data/make-es-video.sh bench` (1 GiB in /tmp); another file may be named in
-// TESSEL_BENCH_H264. The ratio of the two rates is the figure of merit (target: at least 0.5).
+// by `tests/data/make-es-video.sh bench` (1 GiB in the temporary folder); another file may be named
+// in TESSEL_BENCH_H264. The ratio of the two rates is the figure of merit (target: at least 0.5).
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -11,12 +11,13 @@
 #include <vector>
 
 #include "es/h264.h"
+#include "platform/files.h"
 
 namespace {
 
 std::string BenchFile() {
   const char* env = std::getenv("TESSEL_BENCH_H264");
-  return env != nullptr ? env : "/tmp/tessel-bench.264";
+  return env != nullptr ? env : (tessel::TemporaryFolder() / "tessel-bench.264").string();
 }
 
 // What `cat FILE > /dev/null` does: read in large blocks and drop them.

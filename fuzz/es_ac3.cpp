@@ -7,5 +7,5 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   tessel::CAC3Parser parser;
-  return tessel::fuzz::FuzzParser(parser, data, size, "input.ac3");
+  return tessel::fuzz::FuzzParser(parser, data, size);
 }

@@ -7,5 +7,5 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   tessel::CDTSParser parser;
-  return tessel::fuzz::FuzzParser(parser, data, size, "input.dtshd");
+  return tessel::fuzz::FuzzParser(parser, data, size);
 }

@@ -7,5 +7,5 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   tessel::CGsParser parser;
-  return tessel::fuzz::FuzzParser(parser, data, size, "input.sup");
+  return tessel::fuzz::FuzzParser(parser, data, size);
 }

@@ -15,5 +15,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (unit.offset + unit.size > size) std::abort();
   }
   tessel::CH264Parser parser;
-  return tessel::fuzz::FuzzParser(parser, data, size, "input.264");
+  return tessel::fuzz::FuzzParser(parser, data, size);
 }

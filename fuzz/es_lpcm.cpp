@@ -7,5 +7,5 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   tessel::CLPCMParser parser;
-  return tessel::fuzz::FuzzParser(parser, data, size, "input.wav");
+  return tessel::fuzz::FuzzParser(parser, data, size);
 }

@@ -7,5 +7,5 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   tessel::CMlpParser parser;
-  return tessel::fuzz::FuzzParser(parser, data, size, "input.thd");
+  return tessel::fuzz::FuzzParser(parser, data, size);
 }

@@ -17,5 +17,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (unit.offset + unit.size > size) std::abort();
   }
   tessel::CM2VParser parser;
-  return tessel::fuzz::FuzzParser(parser, data, size, "input.m2v");
+  return tessel::fuzz::FuzzParser(parser, data, size);
 }

@@ -1,15 +1,17 @@
-// Fuzz target: stream info files read back from disk (they may be damaged or foreign).
+// Fuzz target: stream info files read back (they may be damaged or foreign), held in memory.
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 #include "es/graphics.h"
 #include "es/stream_info.h"
 #include "es_fuzz.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const auto path = tessel::fuzz::WriteInput(data, size, "input.dsi");
   tessel::CStreamInfo info;
-  if (!info.Open(path)) return 0;
+  if (!info.Open(std::make_unique<tessel::MemoryByteSink>(std::span<const uint8_t>(data, size)))) {
+    return 0;
+  }
   const uint32_t count = info.header.auCount;
   for (uint32_t i = 0; i < count && i < 64; ++i) info.GetAu(i);
   info.GetAu(count - 1);

@@ -10,6 +10,7 @@
 #include "cli/app.h"
 #include "formats/tables.h"
 #include "model/bd_disc.h"
+#include "model/track_texts.h"
 #include "platform/format.h"
 
 namespace tessel::cli {
@@ -17,33 +18,12 @@ namespace {
 
 using nlohmann::json;
 
-std::string LanguageOf(const SRipTrack& track) {
-  return GetLanguage(track.attributes).value_or("");
-}
-
-std::string CodecOf(const SRipTrack& track) {
-  const char* name = CodingTypeShortName(track.CodingType());
-  return name ? name : Format("0x%02X", track.CodingType());
-}
-
-std::string DescriptionOf(const SRipTrack& track) {
-  return StreamDescription(track.attributes.Values(), true);
-}
-
-// "0x1100, AC-3, Multi, 48K, eng": the PID, the codec and the description the track lists show.
-std::string TrackLine(const SRipTrack& track) {
-  std::string line = Format("0x%04X, %s", track.pid, CodecOf(track).c_str());
-  const std::string description = DescriptionOf(track);
-  if (!description.empty()) line += ", " + description;
-  return line;
-}
-
 json TrackJson(const SRipTrack& track) {
   json out = {{"pid", track.pid},
               {"coding_type", track.CodingType()},
-              {"codec", CodecOf(track)},
-              {"description", DescriptionOf(track)}};
-  const std::string language = LanguageOf(track);
+              {"codec", TrackCodecText(track)},
+              {"description", TrackDescription(track)}};
+  const std::string language = TrackLanguage(track);
   if (!language.empty()) out["language"] = language;
   return out;
 }

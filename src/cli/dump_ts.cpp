@@ -76,6 +76,9 @@ void DumpPids(const TsSummary& s, DumpArchive& archive) {
     archive.Int(" ", "PesCount", static_cast<int64_t>(p.PesCount));
     if (p.FirstPts) archive.Int(" ", "FirstPts", static_cast<int64_t>(*p.FirstPts));
     if (p.LastPts) archive.Int(" ", "LastPts", static_cast<int64_t>(*p.LastPts));
+    if (p.ContinuityErrors) {
+      archive.Int(" ", "ContinuityErrors", static_cast<int64_t>(p.ContinuityErrors));
+    }
   }
 }
 
@@ -106,6 +109,7 @@ json SummaryToJson(const std::filesystem::path& path, const TsSummary& s) {
   j["PacketSizeOk"] = s.PacketSizeOk();
   j["SyncErrors"] = s.SyncErrors;
   j["TrailingBytes"] = s.TrailingBytes;
+  if (s.ContinuityErrors) j["ContinuityErrors"] = s.ContinuityErrors;
   j["PAT"] = TableToJson(s.Pat, DumpPat);
   j["PMT"] = TableToJson(s.Pmt, DumpPmt);
   j["SIT"] = TableToJson(s.Sit, DumpSit);
@@ -118,6 +122,7 @@ json SummaryToJson(const std::filesystem::path& path, const TsSummary& s) {
               {"PesCount", p.PesCount}};
     e["FirstPts"] = p.FirstPts ? json(*p.FirstPts) : json(nullptr);
     e["LastPts"] = p.LastPts ? json(*p.LastPts) : json(nullptr);
+    if (p.ContinuityErrors) e["ContinuityErrors"] = p.ContinuityErrors;
     pids.push_back(std::move(e));
   }
   j["Pids"] = std::move(pids);

@@ -297,9 +297,9 @@ bool CAC3Parser::ProbeFile(BitFile& file) {
   return file.ReadBytes(sync, 2) == 2 && sync[0] == 0x0B && sync[1] == 0x77;
 }
 
-int CAC3Parser::ParseFile(BitFile& file, const std::filesystem::path& path, CStreamInfo& info,
+int CAC3Parser::ParseFile(BitFile& file, ByteSource& source, CStreamInfo& info,
                           const ProgressCallback& progress) {
-  if (!file.is_open() && !file.Open(path)) return parse_result::kOpenError;
+  if (!file.is_open() && !file.Open(source)) return parse_result::kOpenError;
   FrameInfo frames[3];
   for (FrameInfo& frame : frames) {
     if (const int result = ReadFrame(file, frame); result != parse_result::kOk) return result;
@@ -327,7 +327,7 @@ int CAC3Parser::ParseFile(BitFile& file, const std::filesystem::path& path, CStr
       counted = 2;
     }
   }
-  ProgressTicker ticker(progress, SourceFileSize(path));
+  ProgressTicker ticker(progress, source.length());
   for (;;) {
     if (!ticker.Update(file.byte_offset())) return parse_result::kCancelled;
     uint8_t sync[2];

@@ -85,7 +85,7 @@ class CAC3Parser : public CParserBase {
  public:
   CAC3Parser();
   bool ProbeFile(BitFile& file) override;
-  int ParseFile(BitFile& file, const std::filesystem::path& path, CStreamInfo& info,
+  int ParseFile(BitFile& file, ByteSource& source, CStreamInfo& info,
                 const ProgressCallback& progress) override;
 };
 

@@ -442,11 +442,11 @@ uint8_t CDTSSif::SamplingFrequency() const {
 
 CDTSParser::CDTSParser() : CParserBase(coding::kDts, {".dts", ".dca", ".dtshd"}) {}
 
-int CDTSParser::Parse(const std::filesystem::path& path, CStreamInfo& info,
-                      const ProgressCallback& progress) {
-  const uint64_t file_size = SourceFileSize(path);
+int CDTSParser::ParseSource(ByteSource& source, CStreamInfo& info,
+                            const ProgressCallback& progress) {
+  const uint64_t file_size = source.length();
   BitFile file;
-  if (!file.Open(path) || file_size < kHeaderBytes) return parse_result::kOpenError;
+  if (!file.Open(source) || file_size < kHeaderBytes) return parse_result::kOpenError;
   std::vector<uint8_t> prefix(std::min<uint64_t>(file_size, kPrefixBytes));
   prefix.resize(file.ReadBytes(prefix.data(), prefix.size()));
   auto record = std::make_unique<CDTSSif>();
@@ -456,7 +456,7 @@ int CDTSParser::Parse(const std::filesystem::path& path, CStreamInfo& info,
 
   info.header = SSifHeader{};
   SSifHeader& header = info.header;
-  SourceModificationTime(path, header.sourceTime);
+  header.sourceTime = source.modification_time();
   coding_type_ = CodingTypeOf(*record, true);
   header.streamCodingType = coding_type_;
   header.auDuration = record->first.sample_rate
@@ -467,7 +467,7 @@ int CDTSParser::Parse(const std::filesystem::path& path, CStreamInfo& info,
   info.record = std::move(record);
   if (!info.WriteHeaderAndRecord()) return parse_result::kWriteError;
 
-  if (!file.Open(path) || !file.SkipBits(uint64_t{start} * 8)) return parse_result::kOpenError;
+  if (!file.Open(source) || !file.SkipBits(uint64_t{start} * 8)) return parse_result::kOpenError;
   const bool two_part = coding_type_ == coding::kDtsHd || coding_type_ == coding::kDtsHdXll;
   ProgressTicker ticker(progress, file_size);
   LeWriter entries;

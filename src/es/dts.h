@@ -80,8 +80,7 @@ bool ParseDtsSubstreamHeader(std::span<const uint8_t> frame, SDtsFrameInfo& info
 class CDTSParser : public CParserBase {
  public:
   CDTSParser();
-  int Parse(const std::filesystem::path& path, CStreamInfo& info,
-            const ProgressCallback& progress) override;
+  int ParseSource(ByteSource& source, CStreamInfo& info, const ProgressCallback& progress) override;
 };
 
 }  // namespace tessel

@@ -175,13 +175,13 @@ bool CGsParser::ProbeFile(BitFile& file) {
   return file.ReadBytes(two, 2) == 2 && IsGraphicsLetters(two);
 }
 
-int CGsParser::ParseFile(BitFile& file, const std::filesystem::path& path, CStreamInfo& info,
+int CGsParser::ParseFile(BitFile& file, ByteSource& source, CStreamInfo& info,
                          const ProgressCallback& progress) {
   coding_type_ = coding::kPg;
   auto record = std::make_unique<SGsSif>();
   SVideoDescriptor video;
   bool first_ics_seen = false;
-  const uint64_t file_size = SourceFileSize(path);
+  const uint64_t file_size = source.length();
   ProgressTicker ticker(progress, file_size);
   LeWriter entries;
   SSifHeader& header = info.header;

@@ -77,7 +77,7 @@ class CGsParser : public CParserBase {
  public:
   CGsParser();
   bool ProbeFile(BitFile& file) override;
-  int ParseFile(BitFile& file, const std::filesystem::path& path, CStreamInfo& info,
+  int ParseFile(BitFile& file, ByteSource& source, CStreamInfo& info,
                 const ProgressCallback& progress) override;
 };
 

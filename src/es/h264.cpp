@@ -494,10 +494,9 @@ bool CH264Parser::ProbeFile(BitFile& file) {
   return ProbeH264({first, n});
 }
 
-int CH264Parser::ParseFile(BitFile&, const std::filesystem::path& path, CStreamInfo& info,
+int CH264Parser::ParseFile(BitFile&, ByteSource& source, CStreamInfo& info,
                            const ProgressCallback& progress) {
-  FileByteSource source;
-  if (!source.Open(path)) return result::kOpenError;
+  if (!source.Rewind()) return result::kOpenError;
   H264Analysis analysis;
   if (const int r = AnalyzeH264(source, PercentProgress(progress), analysis); r != result::kOk) {
     return r;

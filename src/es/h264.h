@@ -66,7 +66,7 @@ class CH264Parser : public CParserBase {
  public:
   CH264Parser();
   bool ProbeFile(BitFile& file) override;
-  int ParseFile(BitFile& file, const std::filesystem::path& path, CStreamInfo& info,
+  int ParseFile(BitFile& file, ByteSource& source, CStreamInfo& info,
                 const ProgressCallback& progress) override;
 };
 

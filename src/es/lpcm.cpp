@@ -202,17 +202,17 @@ bool CLPCMParser::ProbeFile(BitFile& file) {
          std::memcmp(head + 8, "WAVE", 4) == 0 && std::memcmp(head + 12, "fmt ", 4) == 0;
 }
 
-int CLPCMParser::Parse(const std::filesystem::path& path, CStreamInfo& info,
-                       const ProgressCallback& progress) {
+int CLPCMParser::ParseSource(ByteSource& source, CStreamInfo& info,
+                             const ProgressCallback& progress) {
   BitFile file;
-  if (path.empty() || !file.Open(path)) return parse_result::kOpenError;
-  if (SourceFileSize(path) < kMinimumFileSize || !ProbeFile(file)) {
+  if (!file.Open(source)) return parse_result::kOpenError;
+  if (source.length() < kMinimumFileSize || !ProbeFile(file)) {
     return parse_result::kUnknownFormat;
   }
-  return ParseFile(file, path, info, progress);
+  return ParseFile(file, source, info, progress);
 }
 
-int CLPCMParser::ParseFile(BitFile& file, const std::filesystem::path& path, CStreamInfo& info,
+int CLPCMParser::ParseFile(BitFile& file, ByteSource& source, CStreamInfo& info,
                            const ProgressCallback&) {
   info.header = SSifHeader{};
   info.CreateRecord(coding::kLpcm);
@@ -234,7 +234,7 @@ int CLPCMParser::ParseFile(BitFile& file, const std::filesystem::path& path, CSt
   SSifHeader& header = info.header;
   header.auDuration = kUnitDurationMs;
   header.bitRate = format.average_bytes_per_second * 8;
-  const uint64_t file_size = SourceFileSize(path);
+  const uint64_t file_size = source.length();
   for (;;) {
     uint8_t id[4];
     uint32_t size;
@@ -248,7 +248,7 @@ int CLPCMParser::ParseFile(BitFile& file, const std::filesystem::path& path, CSt
     header.totalSize = std::min<uint64_t>(size, file_size - std::min(file_size, start));
     break;
   }
-  SourceModificationTime(path, header.sourceTime);
+  header.sourceTime = source.modification_time();
   header.auCount = static_cast<uint32_t>(header.totalSize / format.UnitPayloadSize());
   if (!info.WriteHeaderAndRecord()) return parse_result::kWriteError;
   return parse_result::kOk;

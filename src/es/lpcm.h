@@ -54,10 +54,9 @@ class PCM_WAVE_FORMAT : public CAudioSif {
 class CLPCMParser : public CParserBase {
  public:
   CLPCMParser();
-  int Parse(const std::filesystem::path& path, CStreamInfo& info,
-            const ProgressCallback& progress) override;
+  int ParseSource(ByteSource& source, CStreamInfo& info, const ProgressCallback& progress) override;
   bool ProbeFile(BitFile& file) override;
-  int ParseFile(BitFile& file, const std::filesystem::path& path, CStreamInfo& info,
+  int ParseFile(BitFile& file, ByteSource& source, CStreamInfo& info,
                 const ProgressCallback& progress) override;
 };
 

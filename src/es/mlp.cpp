@@ -161,12 +161,12 @@ bool CMlpParser::ProbeFile(BitFile& file) {
   return file.ReadBytes(head, 7) == 7 && HasMajorSync(head, 7);
 }
 
-int CMlpParser::ParseFile(BitFile& file, const std::filesystem::path& path, CStreamInfo& info,
+int CMlpParser::ParseFile(BitFile& file, ByteSource& source, CStreamInfo& info,
                           const ProgressCallback& progress) {
   auto record = std::make_unique<MLP_HEADER_INFO>();
   SSifHeader& header = info.header;
   header.auDuration = kUnitDurationMs;
-  const uint64_t file_size = SourceFileSize(path);
+  const uint64_t file_size = source.length();
   ProgressTicker ticker(progress, file_size);
   LeWriter entries;
   bool seen_major_sync = false;

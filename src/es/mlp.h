@@ -48,7 +48,7 @@ class CMlpParser : public CParserBase {
  public:
   CMlpParser();
   bool ProbeFile(BitFile& file) override;
-  int ParseFile(BitFile& file, const std::filesystem::path& path, CStreamInfo& info,
+  int ParseFile(BitFile& file, ByteSource& source, CStreamInfo& info,
                 const ProgressCallback& progress) override;
 };
 

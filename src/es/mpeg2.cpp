@@ -404,10 +404,9 @@ bool CM2VParser::ProbeFile(BitFile& file) {
   return ProbeMpeg2(first);
 }
 
-int CM2VParser::ParseFile(BitFile&, const std::filesystem::path& path, CStreamInfo& info,
+int CM2VParser::ParseFile(BitFile&, ByteSource& source, CStreamInfo& info,
                           const ProgressCallback& progress) {
-  FileByteSource source;
-  if (!source.Open(path)) return result::kOpenError;
+  if (!source.Rewind()) return result::kOpenError;
   Mpeg2Analysis analysis;
   if (const int r = AnalyzeMpeg2(source, PercentProgress(progress), analysis); r != result::kOk) {
     return r;

@@ -69,9 +69,11 @@ int RunParser(CParserBase& parser, const std::filesystem::path& source, CStreamI
   return result;
 }
 
-bool IsCurrentStreamInfo(const std::filesystem::path& sif, int64_t source_time) {
+// Current: made from the source as it is now, and undamaged as far as can be seen.
+bool IsCurrentStreamInfo(const std::filesystem::path& sif, int64_t source_time,
+                         uint64_t source_size) {
   CStreamInfo info;
-  return info.Open(sif) && info.header.sourceTime == source_time;
+  return info.Open(sif) && info.header.sourceTime == source_time && info.FitsSource(source_size);
 }
 
 }  // namespace
@@ -99,8 +101,14 @@ bool CParserBase::MatchExtension(const std::filesystem::path& path) const {
 }
 
 int CParserBase::Probe(const std::filesystem::path& path) {
+  FileByteSource source;
+  if (!source.Open(path)) return parse_result::kOpenError;
+  return Probe(source);
+}
+
+int CParserBase::Probe(ByteSource& source) {
   BitFile file;
-  if (!file.Open(path)) return parse_result::kOpenError;
+  if (!file.Open(source)) return parse_result::kOpenError;
   return ProbeFile(file) ? parse_result::kOk : parse_result::kUnknownFormat;
 }
 
@@ -108,23 +116,35 @@ bool CParserBase::ProbeFile(BitFile&) {
   return false;
 }
 
-int CParserBase::ParseFile(BitFile&, const std::filesystem::path&, CStreamInfo&,
-                           const ProgressCallback&) {
+int CParserBase::ParseFile(BitFile&, ByteSource&, CStreamInfo&, const ProgressCallback&) {
   return parse_result::kUnknownFormat;
 }
 
 int CParserBase::Parse(const std::filesystem::path& path, CStreamInfo& info,
                        const ProgressCallback& progress) {
+  FileByteSource source;
+  if (!source.Open(path)) return parse_result::kOpenError;
+  return Parse(source, info, progress);
+}
+
+int CParserBase::Parse(ByteSource& source, CStreamInfo& info, const ProgressCallback& progress) {
+  const int result = ParseSource(source, info, progress);
+  if (result == parse_result::kOk && !info.Seal()) return parse_result::kWriteError;
+  return result;
+}
+
+int CParserBase::ParseSource(ByteSource& source, CStreamInfo& info,
+                             const ProgressCallback& progress) {
   BitFile file;
-  if (!file.Open(path)) return parse_result::kOpenError;
+  if (!file.Open(source)) return parse_result::kOpenError;
   if (!ProbeFile(file)) return parse_result::kUnknownFormat;
   info.header = SSifHeader{};
-  SourceModificationTime(path, info.header.sourceTime);
+  info.header.sourceTime = source.modification_time();
   info.CreateRecord(coding_type_);
   if (!info.WriteHeaderAndRecord()) return parse_result::kWriteError;
   // The probe may have read ahead; the analysis starts from the first byte again.
-  if (!file.Open(path)) return parse_result::kOpenError;
-  const int result = ParseFile(file, path, info, progress);
+  if (!file.Open(source)) return parse_result::kOpenError;
+  const int result = ParseFile(file, source, info, progress);
   if (result != parse_result::kOk) {
     info.CloseAndDelete();
     return result;
@@ -152,10 +172,7 @@ std::filesystem::path StreamInfoPath(const std::filesystem::path& source) {
 }
 
 std::filesystem::path TemporaryStreamInfoPath(const std::filesystem::path& source) {
-  std::error_code ec;
-  std::filesystem::path folder = std::filesystem::temp_directory_path(ec);
-  if (ec) folder = "/tmp";
-  return folder / (source.filename().string() + ".dsi");
+  return TemporaryFolder() / (source.filename().string() + ".dsi");
 }
 
 StreamInfoState CheckStreamInfo(const std::filesystem::path& source, std::string* error) {
@@ -165,8 +182,9 @@ StreamInfoState CheckStreamInfo(const std::filesystem::path& source, std::string
   }
   int64_t source_time = 0;
   SourceModificationTime(source, source_time);
-  if (IsCurrentStreamInfo(StreamInfoPath(source), source_time) ||
-      IsCurrentStreamInfo(TemporaryStreamInfoPath(source), source_time)) {
+  const uint64_t source_size = SourceFileSize(source);
+  if (IsCurrentStreamInfo(StreamInfoPath(source), source_time, source_size) ||
+      IsCurrentStreamInfo(TemporaryStreamInfoPath(source), source_time, source_size)) {
     return StreamInfoState::kCurrent;
   }
   return StreamInfoState::kMissingOrStale;

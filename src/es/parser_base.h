@@ -65,17 +65,27 @@ class CParserBase {
   // Whether the file's extension (from the last dot of its name) is one of the parser's.
   virtual bool MatchExtension(const std::filesystem::path& path) const;
   // Analyses the file and fills the stream info file; a parse result code.
-  virtual int Parse(const std::filesystem::path& path, CStreamInfo& info,
-                    const ProgressCallback& progress);
+  int Parse(const std::filesystem::path& path, CStreamInfo& info, const ProgressCallback& progress);
+  // The same over any source of the stream's bytes, read from its start. A stream info file
+  // that was filled is sealed with its checksum.
+  int Parse(ByteSource& source, CStreamInfo& info, const ProgressCallback& progress);
   // 4 when the file cannot be opened, 0 when ProbeFile accepts it, else 2.
-  virtual int Probe(const std::filesystem::path& path);
-  // Looks at the first bytes of a file opened at its start.
+  int Probe(const std::filesystem::path& path);
+  int Probe(ByteSource& source);
+  // Looks at the first bytes of a stream opened at its start.
   virtual bool ProbeFile(BitFile& file);
-  // The codec-specific analysis of a file opened at its start.
-  virtual int ParseFile(BitFile& file, const std::filesystem::path& path, CStreamInfo& info,
+  // The codec-specific analysis of a stream: `file` reads `source` from its start; a parser
+  // that scans on its own rewinds the source.
+  virtual int ParseFile(BitFile& file, ByteSource& source, CStreamInfo& info,
                         const ProgressCallback& progress);
 
   uint8_t coding_type() const { return coding_type_; }
+
+ protected:
+  // The analysis behind Parse: probe, header and record, then ParseFile.
+  virtual int ParseSource(ByteSource& source, CStreamInfo& info, const ProgressCallback& progress);
+
+ public:
   const std::vector<std::string>& extensions() const { return extensions_; }
 
  protected:

@@ -1,11 +1,6 @@
 #include "es/start_code.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 
 #if defined(__SSE2__)
@@ -89,45 +84,6 @@ const uint8_t* FindStartCode(const uint8_t* begin, const uint8_t* end) {
 }
 
 #endif
-
-size_t MemoryByteSource::Read(uint8_t* out, size_t n) {
-  n = std::min(n, data_.size() - pos_);
-  if (n != 0) std::memcpy(out, data_.data() + pos_, n);
-  pos_ += n;
-  return n;
-}
-
-FileByteSource::~FileByteSource() {
-  if (fd_ >= 0) ::close(fd_);
-}
-
-bool FileByteSource::Open(const std::filesystem::path& path) {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd_ < 0) return false;
-  struct stat st {};
-  if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd_);
-    fd_ = -1;
-    return false;
-  }
-  length_ = static_cast<uint64_t>(st.st_size);
-  failed_ = false;
-  return true;
-}
-
-size_t FileByteSource::Read(uint8_t* out, size_t n) {
-  if (fd_ < 0) return 0;
-  size_t got = 0;
-  while (got < n) {
-    const ssize_t r = ::read(fd_, out + got, n - got);
-    if (r < 0 && errno == EINTR) continue;
-    if (r < 0) failed_ = true;
-    if (r <= 0) break;
-    got += static_cast<size_t>(r);
-  }
-  return got;
-}
 
 namespace {
 

@@ -5,54 +5,15 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <filesystem>
 #include <span>
 #include <vector>
+
+#include "platform/byte_source.h"
 
 namespace tessel {
 
 // First position p in [begin, end) with p[0..2] = 00 00 01, or `end` when there is none.
 const uint8_t* FindStartCode(const uint8_t* begin, const uint8_t* end);
-
-// Bytes delivered in order: a file or a block of memory.
-class ByteSource {
- public:
-  virtual ~ByteSource() = default;
-  // Reads up to n bytes; 0 at the end of the data (or on a read error, see failed()).
-  virtual size_t Read(uint8_t* out, size_t n) = 0;
-  // Total length when known (for progress), else 0.
-  virtual uint64_t length() const = 0;
-  virtual bool failed() const { return false; }
-};
-
-class MemoryByteSource : public ByteSource {
- public:
-  explicit MemoryByteSource(std::span<const uint8_t> data) : data_(data) {}
-  size_t Read(uint8_t* out, size_t n) override;
-  uint64_t length() const override { return data_.size(); }
-
- private:
-  std::span<const uint8_t> data_;
-  size_t pos_ = 0;
-};
-
-class FileByteSource : public ByteSource {
- public:
-  FileByteSource() = default;
-  ~FileByteSource() override;
-  FileByteSource(const FileByteSource&) = delete;
-  FileByteSource& operator=(const FileByteSource&) = delete;
-
-  bool Open(const std::filesystem::path& path);
-  size_t Read(uint8_t* out, size_t n) override;
-  uint64_t length() const override { return length_; }
-  bool failed() const override { return failed_; }
-
- private:
-  int fd_ = -1;
-  uint64_t length_ = 0;
-  bool failed_ = false;
-};
 
 // One unit between two start codes.
 struct StartCodeUnit {

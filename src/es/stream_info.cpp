@@ -1,42 +1,17 @@
 #include "es/stream_info.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cmath>
 #include <cstring>
+
+#include "ts/crc32.h"
 
 namespace tessel {
 namespace {
 
 // A record is small; a larger claim comes from a damaged file.
 constexpr uint32_t kMaxRecordSize = 1 << 20;
-
-bool WriteAt(int fd, const uint8_t* data, size_t size, uint64_t offset) {
-  while (size > 0) {
-    const ssize_t n = ::pwrite(fd, data, size, static_cast<off_t>(offset));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data += n;
-    size -= static_cast<size_t>(n);
-    offset += static_cast<uint64_t>(n);
-  }
-  return true;
-}
-
-bool ReadAt(int fd, uint8_t* data, size_t size, uint64_t offset) {
-  while (size > 0) {
-    const ssize_t n = ::pread(fd, data, size, static_cast<off_t>(offset));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data += n;
-    size -= static_cast<size_t>(n);
-    offset += static_cast<uint64_t>(n);
-  }
-  return true;
-}
+constexpr uint64_t kChecksumAt = 4;
+constexpr size_t kChecksumBlock = size_t{64} << 10;
 
 }  // namespace
 
@@ -104,7 +79,7 @@ void LeReader::Skip(size_t n) {
 
 void SSifHeader::Write(LeWriter& out) const {
   out.Bytes({reinterpret_cast<const uint8_t*>(kMagic), 4});
-  out.U32(0);
+  out.U32(checksum);
   out.U8(streamCodingType);
   out.U32(auCount);
   out.F64(auDuration);
@@ -120,7 +95,7 @@ void SSifHeader::Write(LeWriter& out) const {
 bool SSifHeader::Read(LeReader& in) {
   uint8_t magic[4];
   in.Bytes(magic, 4);
-  in.Skip(4);
+  checksum = in.U32();
   streamCodingType = in.U8();
   auCount = in.U32();
   auDuration = in.F64();
@@ -185,23 +160,44 @@ CStreamInfo::~CStreamInfo() {
 
 bool CStreamInfo::Create(const std::filesystem::path& path) {
   Close();
-  fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd_ < 0) return false;
+  auto file = std::make_unique<FileByteSink>();
+  if (!file->Open(path, true)) return false;
+  sink_ = std::move(file);
   path_ = path;
   header = SSifHeader{};
   record.reset();
   return true;
 }
 
+void CStreamInfo::CreateInMemory() {
+  Close();
+  sink_ = std::make_unique<MemoryByteSink>();
+  path_.clear();
+  header = SSifHeader{};
+  record.reset();
+}
+
 bool CStreamInfo::Open(const std::filesystem::path& path) {
   Close();
-  fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd_ < 0) return false;
+  auto file = std::make_unique<FileByteSink>();
+  if (!file->Open(path, false)) return false;
+  sink_ = std::move(file);
   path_ = path;
+  return Load();
+}
+
+bool CStreamInfo::Open(std::unique_ptr<ByteSink> bytes) {
+  Close();
+  path_.clear();
+  sink_ = std::move(bytes);
+  return sink_ && Load();
+}
+
+bool CStreamInfo::Load() {
   uint8_t raw[SSifHeader::kSize];
   LeReader in(raw);
-  const uint64_t length = FileLength();
-  bool ok = ReadAt(fd_, raw, sizeof raw, 0) && header.Read(in) && header.IsValid() &&
+  const uint64_t length = sink_->length();
+  bool ok = sink_->ReadAt(0, raw, sizeof raw) && header.Read(in) && header.IsValid() &&
             std::isfinite(header.auDuration) && header.auDuration >= 0 &&
             header.auTableOffset >= SSifHeader::kSize && header.auTableOffset <= length &&
             header.auTableOffset - SSifHeader::kSize <= kMaxRecordSize;
@@ -209,9 +205,11 @@ bool CStreamInfo::Open(const std::filesystem::path& path) {
     std::vector<uint8_t> body(header.auTableOffset - SSifHeader::kSize);
     record = CreateSifRecord(header.streamCodingType);
     LeReader body_in(body);
-    ok = record && ReadAt(fd_, body.data(), body.size(), SSifHeader::kSize) &&
+    ok = record && sink_->ReadAt(SSifHeader::kSize, body.data(), body.size()) &&
          record->Read(body_in) && body_in.ok();
   }
+  // Damage the structure cannot show (an attribute byte, a time stamp) shows here.
+  ok = ok && (header.checksum == 0 || ComputeChecksum() == header.checksum);
   if (!ok) {
     Close();
     header = SSifHeader{};
@@ -221,8 +219,8 @@ bool CStreamInfo::Open(const std::filesystem::path& path) {
 }
 
 void CStreamInfo::Close() {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
+  sink_.reset();
+  DropAuBlock();
 }
 
 void CStreamInfo::CloseAndDelete() {
@@ -239,43 +237,115 @@ void CStreamInfo::CreateRecord(uint8_t coding_type) {
 }
 
 bool CStreamInfo::WriteHeaderAndRecord() {
-  if (fd_ < 0) return false;
+  if (!sink_) return false;
   LeWriter body;
   if (record) record->Write(body);
   header.auTableOffset = static_cast<uint32_t>(SSifHeader::kSize + body.size());
   LeWriter out;
   header.Write(out);
   out.Bytes(body.bytes());
-  return WriteAt(fd_, out.bytes().data(), out.size(), 0);
+  DropAuBlock();
+  return sink_->WriteAt(0, out.bytes().data(), out.size());
 }
 
 bool CStreamInfo::Append(std::span<const uint8_t> bytes) {
-  return fd_ >= 0 && WriteAt(fd_, bytes.data(), bytes.size(), FileLength());
+  return sink_ && sink_->WriteAt(sink_->length(), bytes.data(), bytes.size());
 }
 
 bool CStreamInfo::ReplaceFrom(uint64_t offset, std::span<const uint8_t> bytes) {
-  return fd_ >= 0 && WriteAt(fd_, bytes.data(), bytes.size(), offset) &&
-         ::ftruncate(fd_, static_cast<off_t>(offset + bytes.size())) == 0;
+  DropAuBlock();
+  return sink_ && sink_->WriteAt(offset, bytes.data(), bytes.size()) &&
+         sink_->Truncate(offset + bytes.size());
+}
+
+std::optional<uint32_t> CStreamInfo::ComputeChecksum() const {
+  const uint64_t length = sink_->length();
+  std::vector<uint8_t> block(static_cast<size_t>(std::min<uint64_t>(length, kChecksumBlock)));
+  uint32_t crc = 0xFFFFFFFFu;
+  for (uint64_t at = 0; at < length;) {
+    const size_t n = static_cast<size_t>(std::min<uint64_t>(block.size(), length - at));
+    if (!sink_->ReadAt(at, block.data(), n)) return std::nullopt;
+    if (at == 0) std::fill_n(block.begin() + kChecksumAt, 4, uint8_t{0});
+    crc = Crc32Mpeg2(std::span<const uint8_t>(block).first(n), crc);
+    at += n;
+  }
+  // 0 stands for "no checksum".
+  return crc == 0 ? 1 : crc;
+}
+
+bool CStreamInfo::Seal() {
+  if (!sink_ || sink_->length() < SSifHeader::kSize) return false;
+  const std::optional<uint32_t> crc = ComputeChecksum();
+  if (!crc) return false;
+  header.checksum = *crc;
+  LeWriter out;
+  out.U32(*crc);
+  DropAuBlock();
+  return sink_->WriteAt(kChecksumAt, out.bytes().data(), out.size());
+}
+
+bool CStreamInfo::FitsSource(uint64_t source_size) const {
+  if (!sink_ || !record || header.auCount == 0 || header.startOffset > source_size) return false;
+  if (record->ComputesEntries()) {
+    // Computed units follow each other by construction; the last may be a frame cut off by the
+    // end of the file, but it starts inside it.
+    const std::optional<SAuEntry> last = GetAu(header.auCount - 1);
+    return last && last->offset <= source_size;
+  }
+  const uint64_t end = record->EntriesEnd(FileLength());
+  if (end > FileLength() || end <= header.auTableOffset) return false;
+  if (!record->FitsFileLength(FileLength())) return false;
+  const uint64_t table = end - header.auTableOffset;
+  if (table % header.auCount != 0 || table / header.auCount < SAuEntry::kSize) return false;
+  uint64_t previous = 0;
+  for (uint32_t i = 0; i < header.auCount; ++i) {
+    const std::optional<SAuEntry> entry = GetAu(i);
+    if (!entry || entry->offset < previous || entry->offset > source_size ||
+        entry->size > source_size - entry->offset) {
+      return false;
+    }
+    previous = entry->offset;
+  }
+  return true;
 }
 
 uint64_t CStreamInfo::FileLength() const {
-  struct stat st;
-  if (fd_ < 0 || ::fstat(fd_, &st) != 0) return 0;
-  return static_cast<uint64_t>(st.st_size);
+  return sink_ ? sink_->length() : 0;
+}
+
+bool CStreamInfo::LoadAuBlock(uint64_t offset, uint64_t stride) const {
+  if (offset >= au_block_start_ && offset - au_block_start_ + SAuEntry::kSize <= au_block_.size()) {
+    return true;
+  }
+  DropAuBlock();
+  // Whole entries from the one holding `offset` back to the start of its block, so that a scan
+  // in either direction stays inside what was read.
+  const uint64_t per_block = std::max<uint64_t>(kAuBlockSize / stride, 1);
+  const uint64_t first = (offset - header.auTableOffset) / stride / per_block * per_block;
+  const uint64_t start = header.auTableOffset + first * stride;
+  const uint64_t length = sink_->length();
+  const uint64_t size = std::min(per_block * stride, length - std::min(length, start));
+  if (offset - start + SAuEntry::kSize > size) return false;
+  au_block_.resize(static_cast<size_t>(size));
+  if (!sink_->ReadAt(start, au_block_.data(), au_block_.size())) {
+    DropAuBlock();
+    return false;
+  }
+  au_block_start_ = start;
+  return true;
 }
 
 std::optional<SAuEntry> CStreamInfo::GetAu(uint32_t index) const {
-  if (index >= header.auCount || !record) return std::nullopt;
+  if (index >= header.auCount || !record || !sink_) return std::nullopt;
   if (record->ComputesEntries()) return record->ComputeEntry(header, index);
   const uint64_t end = record->EntriesEnd(FileLength());
   if (end <= header.auTableOffset) return std::nullopt;
   const uint64_t stride = (end - header.auTableOffset) / header.auCount;
   if (stride < SAuEntry::kSize) return std::nullopt;
-  uint8_t raw[SAuEntry::kSize];
-  if (!ReadAt(fd_, raw, sizeof raw, header.auTableOffset + uint64_t{index} * stride)) {
-    return std::nullopt;
-  }
-  LeReader in(raw);
+  const uint64_t offset = header.auTableOffset + uint64_t{index} * stride;
+  if (!LoadAuBlock(offset, stride)) return std::nullopt;
+  LeReader in(std::span<const uint8_t>(au_block_).subspan(
+      static_cast<size_t>(offset - au_block_start_), SAuEntry::kSize));
   SAuEntry entry;
   entry.Read(in);
   return entry;

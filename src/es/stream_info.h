@@ -3,6 +3,7 @@
 // fields written one by one without padding.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "formats/tables.h"
+#include "platform/byte_source.h"
 #include "ts/esi.h"
 
 namespace tessel {
@@ -64,6 +66,9 @@ struct SSifHeader {
   static constexpr size_t kSize = 57;
   static constexpr char kMagic[4] = {'R', 'S', 'I', 'F'};
 
+  // CRC-32 of the whole file with this field as zero, in the four reserved bytes after the magic;
+  // 0 in files that carry none (written elsewhere), which are then not checked.
+  uint32_t checksum = 0;
   uint8_t streamCodingType = 0;
   uint32_t auCount = 0;
   double auDuration = 0;  // milliseconds
@@ -168,6 +173,8 @@ class CSifData {
   }
   // Where the stored entries end: the end of the file unless a table follows (video GOPs).
   virtual uint64_t EntriesEnd(uint64_t file_length) const { return file_length; }
+  // Whether what follows the entries is complete.
+  virtual bool FitsFileLength(uint64_t) const { return true; }
 
   uint32_t version() const { return version_; }
 
@@ -193,7 +200,8 @@ uint8_t PresentationTypeFromChannels(int core, int extension);
 // A new, empty record of the class for a stream coding type; none for an unknown type.
 std::unique_ptr<CSifData> CreateSifRecord(uint8_t coding_type);
 
-// An open stream info file with its header and record.
+// An open stream info file with its header and record, kept in a file or (for tests and fuzzing)
+// in memory.
 class CStreamInfo {
  public:
   CStreamInfo() = default;
@@ -206,13 +214,19 @@ class CStreamInfo {
 
   // Creates an empty file for reading and writing.
   bool Create(const std::filesystem::path& path);
+  // The same in memory.
+  void CreateInMemory();
   // Opens an existing file, reads and checks the header and reads the record.
   bool Open(const std::filesystem::path& path);
+  // The same over stored bytes (a file's image).
+  bool Open(std::unique_ptr<ByteSink> bytes);
   void Close();
   // Closes the file and removes it.
   void CloseAndDelete();
-  bool is_open() const { return fd_ >= 0; }
+  bool is_open() const { return sink_ != nullptr; }
   const std::filesystem::path& path() const { return path_; }
+  // The storage of an open file; none when closed.
+  const ByteSink* sink() const { return sink_.get(); }
 
   // Replaces the header's record with a new one of the class for the type.
   void CreateRecord(uint8_t coding_type);
@@ -224,6 +238,12 @@ class CStreamInfo {
   bool ReplaceFrom(uint64_t offset, std::span<const uint8_t> bytes);
   uint64_t FileLength() const;
 
+  // Computes the checksum over the whole file and stores it; done when an analysis is complete.
+  bool Seal();
+  // Whether the entries fit a source of `source_size` bytes: the table is complete and every unit
+  // lies inside the source, in order. What the structure cannot show is left to the checksum.
+  bool FitsSource(uint64_t source_size) const;
+
   // Access unit `index`; none when the index is auCount or more, or the entry cannot be read.
   std::optional<SAuEntry> GetAu(uint32_t index) const;
   // Random access search on flag 0x20000.
@@ -232,10 +252,23 @@ class CStreamInfo {
   uint32_t NearestRandomAccess(uint32_t index) const;
 
  private:
-  bool IsRandomAccess(uint32_t index) const;
+  // Entries are read a block at a time: scans over the table (random access searches, the
+  // multiplexer's unit after unit) cost one read per block, not one per unit.
+  static constexpr size_t kAuBlockSize = size_t{64} << 10;
 
-  int fd_ = -1;
+  bool IsRandomAccess(uint32_t index) const;
+  // Makes the block cover [offset, offset + SAuEntry::kSize); false when the file cannot.
+  bool LoadAuBlock(uint64_t offset, uint64_t stride) const;
+  void DropAuBlock() const { au_block_.clear(); }
+  // Reads and checks the header and the record of the file just opened.
+  bool Load();
+  // The checksum of the stored bytes; none when they cannot be read.
+  std::optional<uint32_t> ComputeChecksum() const;
+
+  std::unique_ptr<ByteSink> sink_;
   std::filesystem::path path_;
+  mutable std::vector<uint8_t> au_block_;
+  mutable uint64_t au_block_start_ = 0;  // file offset of au_block_[0]
 };
 
 }  // namespace tessel

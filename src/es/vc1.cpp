@@ -418,10 +418,9 @@ bool CVc1Parser::ProbeFile(BitFile& file) {
   return ProbeVc1({first, n});
 }
 
-int CVc1Parser::ParseFile(BitFile&, const std::filesystem::path& path, CStreamInfo& info,
+int CVc1Parser::ParseFile(BitFile&, ByteSource& source, CStreamInfo& info,
                           const ProgressCallback& progress) {
-  FileByteSource source;
-  if (!source.Open(path)) return result::kOpenError;
+  if (!source.Rewind()) return result::kOpenError;
   Vc1Analysis analysis;
   if (const int r = AnalyzeVc1(source, PercentProgress(progress), analysis); r != result::kOk) {
     return r;

@@ -64,6 +64,10 @@ class CVideoSif : public CSifData {
   bool Read(LeReader& in) override;
   void Write(LeWriter& out) const override;
   uint64_t EntriesEnd(uint64_t) const override { return gop_table_offset; }
+  // The GOP table (a count and the records) ends the file.
+  bool FitsFileLength(uint64_t file_length) const override {
+    return file_length == uint64_t{gop_table_offset} + 4 + uint64_t{gop_count} * GOP_INF::kDiskSize;
+  }
 
  private:
   // What Write stores, whatever version a record read from a file had.

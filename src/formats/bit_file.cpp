@@ -1,92 +1,89 @@
 #include "formats/bit_file.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 
 namespace tessel {
-namespace {
-
-ssize_t ReadFully(int fd, uint8_t* data, size_t size) {
-  size_t done = 0;
-  while (done < size) {
-    const ssize_t n = ::read(fd, data + done, size - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return done ? static_cast<ssize_t>(done) : -1;
-    if (n == 0) break;
-    done += static_cast<size_t>(n);
-  }
-  return static_cast<ssize_t>(done);
-}
-
-}  // namespace
 
 BitFile::~BitFile() {
   Close();
 }
 
-bool BitFile::Open(const std::filesystem::path& path) {
-  Close();
-  fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd_ < 0) return false;
-  writing_ = false;
-  buffer_.assign(kBufferSize, 0);
-  pos_ = 0;
-  bits_left_ = 8;
-  bit_count_ = 0;
-  read_failed_ = write_failed_ = false;
-  const ssize_t n = ReadFully(fd_, buffer_.data(), kBufferSize);
-  if (n <= 0) {
-    Close();
-    return false;
-  }
-  valid_ = static_cast<size_t>(n);
-  return true;
-}
-
-bool BitFile::Create(const std::filesystem::path& path) {
-  Close();
-  fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd_ < 0) return false;
-  writing_ = true;
+void BitFile::Reset(bool writing) {
+  writing_ = writing;
   buffer_.assign(kBufferSize, 0);
   pos_ = valid_ = 0;
   bits_left_ = 8;
   assembling_ = 0;
   bit_count_ = 0;
   read_failed_ = write_failed_ = false;
+}
+
+bool BitFile::Open(const std::filesystem::path& path) {
+  Close();
+  auto file = std::make_unique<FileByteSource>();
+  if (!file->Open(path)) return false;
+  owned_ = std::move(file);
+  source_ = owned_.get();
+  return StartReading();
+}
+
+bool BitFile::Open(ByteSource& source) {
+  Close();
+  if (!source.Rewind()) return false;
+  source_ = &source;
+  return StartReading();
+}
+
+bool BitFile::StartReading() {
+  Reset(false);
+  if (!Fill(1)) {
+    Close();
+    return false;
+  }
+  read_failed_ = false;
+  return true;
+}
+
+bool BitFile::Create(const std::filesystem::path& path) {
+  Close();
+  if (!out_.Open(path, FileHandle::Mode::kWrite)) return false;
+  Reset(true);
   return true;
 }
 
 bool BitFile::Close() {
-  if (fd_ < 0) return !write_failed_;
-  if (writing_ && !write_failed_ && pos_ > 0) {
-    if (::write(fd_, buffer_.data(), pos_) != static_cast<ssize_t>(pos_)) write_failed_ = true;
+  if (writing_ && out_.is_open() && !write_failed_ && pos_ > 0) {
+    if (!out_.Write(buffer_.data(), pos_)) write_failed_ = true;
   }
-  ::close(fd_);
-  fd_ = -1;
+  out_.Close();
+  source_ = nullptr;
+  owned_.reset();
+  writing_ = false;
   buffer_.clear();
   buffer_.shrink_to_fit();
   return !write_failed_;
 }
 
+bool BitFile::Fill(size_t need) {
+  if (valid_ - pos_ >= need) return true;
+  if (read_failed_ || source_ == nullptr || writing_) return false;
+  std::memmove(buffer_.data(), buffer_.data() + pos_, valid_ - pos_);
+  valid_ -= pos_;
+  pos_ = 0;
+  while (valid_ < need) {
+    const size_t got = source_->Read(buffer_.data() + valid_, buffer_.size() - valid_);
+    if (got == 0) return false;
+    valid_ += got;
+  }
+  return true;
+}
+
 bool BitFile::Refill() {
   if (pos_ < valid_) return true;
-  if (read_failed_ || fd_ < 0 || writing_) {
-    read_failed_ = true;
-    return false;
-  }
-  const ssize_t n = ReadFully(fd_, buffer_.data(), kBufferSize);
-  if (n <= 0) {
-    read_failed_ = true;
-    return false;
-  }
-  valid_ = static_cast<size_t>(n);
-  pos_ = 0;
-  return true;
+  if (Fill(1)) return true;
+  read_failed_ = true;
+  return false;
 }
 
 bool BitFile::ReadBits(unsigned n, uint32_t& value) {
@@ -157,50 +154,30 @@ size_t BitFile::ReadBytes(uint8_t* out, size_t count) {
 }
 
 bool BitFile::Peek16(uint32_t& value) {
-  if (read_failed_ || writing_ || fd_ < 0) return false;
-  const off_t file_pos = ::lseek(fd_, 0, SEEK_CUR);
-  const std::vector<uint8_t> saved = buffer_;
-  const size_t pos = pos_, valid = valid_;
-  const unsigned bits_left = bits_left_;
-  const uint64_t bit_count = bit_count_;
-  const bool ok = ReadBits(16, value);
-  buffer_ = saved;
-  pos_ = pos;
-  valid_ = valid;
-  bits_left_ = bits_left;
-  bit_count_ = bit_count;
-  ::lseek(fd_, file_pos, SEEK_SET);
-  return ok;
-}
-
-bool BitFile::Peek8Bytes(uint8_t (&out)[8]) {
-  if (read_failed_ || writing_ || fd_ < 0) return false;
-  const off_t file_pos = ::lseek(fd_, 0, SEEK_CUR);
-  const std::vector<uint8_t> saved = buffer_;
-  const size_t pos = pos_, valid = valid_;
-  const unsigned bits_left = bits_left_;
-  const uint64_t bit_count = bit_count_;
-  const bool ok = ReadBytes(out, 8) == 8;
-  buffer_ = saved;
-  pos_ = pos;
-  valid_ = valid;
-  bits_left_ = bits_left;
-  bit_count_ = bit_count;
-  ::lseek(fd_, file_pos, SEEK_SET);
-  return ok;
+  if (read_failed_ || writing_ || source_ == nullptr) return false;
+  // Sixteen bits from inside a byte touch three bytes.
+  const size_t need = bits_left_ == 8 ? 2 : 3;
+  if (!Fill(need)) {
+    read_failed_ = true;
+    return false;
+  }
+  const uint8_t* p = buffer_.data() + pos_;
+  const uint32_t window = uint32_t{p[0]} << 16 | uint32_t{p[1]} << 8 | (need == 3 ? p[2] : 0u);
+  value = window >> (bits_left_ == 8 ? 8 : bits_left_) & 0xFFFF;
+  return true;
 }
 
 void BitFile::StoreByte(uint8_t b) {
   if (write_failed_) return;
   buffer_[pos_++] = b;
   if (pos_ == kBufferSize) {
-    if (::write(fd_, buffer_.data(), pos_) != static_cast<ssize_t>(pos_)) write_failed_ = true;
+    if (!out_.Write(buffer_.data(), pos_)) write_failed_ = true;
     pos_ = 0;
   }
 }
 
 bool BitFile::WriteBits(uint32_t value, unsigned n) {
-  if (!writing_ || fd_ < 0 || n > 32) return false;
+  if (!writing_ || !out_.is_open() || n > 32) return false;
   for (unsigned i = n; i-- > 0;) {
     assembling_ = static_cast<uint8_t>(assembling_ << 1 | ((value >> i) & 1));
     ++bit_count_;

@@ -1,14 +1,19 @@
-// Buffered bit-exact reader (and writer) over files of any size, in 256 KiB blocks.
+// Buffered bit-exact reader (and writer) over data of any size, in 256 KiB blocks. It reads a file
+// by its path or any byte source (memory for tests and fuzzing).
 //
 // Failures are reported only through return values and the two flags: the read-failure flag is
-// set at the end of the file or on a read error, the write-failure flag on a short write.
+// set at the end of the data or on a read error, the write-failure flag on a short write.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <span>
 #include <vector>
+
+#include "platform/byte_source.h"
+#include "platform/file_handle.h"
 
 namespace tessel {
 
@@ -23,21 +28,23 @@ class BitFile {
 
   // Opens for reading and reads the first block; fails on an empty or unreadable file.
   bool Open(const std::filesystem::path& path);
+  // The same over a source, read from its first byte; the source must outlive the reading.
+  bool Open(ByteSource& source);
   // Creates (or truncates) a file for writing.
   bool Create(const std::filesystem::path& path);
   // In writing mode, flushes the filled part of the buffer unless a write failed; then closes.
   // Returns false when any write failed.
   bool Close();
-  bool is_open() const { return fd_ >= 0; }
+  bool is_open() const { return source_ != nullptr || out_.is_open(); }
 
   // Reads n <= 32 bits, most significant first, right-aligned into `value`.
   bool ReadBits(unsigned n, uint32_t& value);
   bool SkipBits(uint64_t n);
   // Aligns to the next byte boundary, then reads up to `count` bytes; returns how many it read.
   size_t ReadBytes(uint8_t* out, size_t count);
-  // Reads 16 bits (or 8 bytes) and puts everything back as it was, except the read-failure flag.
+  // The next 16 bits without consuming them; at the end of the data it fails and sets the
+  // read-failure flag, leaving everything else as it was.
   bool Peek16(uint32_t& value);
-  bool Peek8Bytes(uint8_t (&out)[8]);
 
   // Writing mode: appends n bits of `value` (n <= 32) / n zero bits.
   bool WriteBits(uint32_t value, unsigned n);
@@ -57,11 +64,17 @@ class BitFile {
   void Advance(size_t n);
 
  private:
+  bool StartReading();
   bool Refill();  // reads the next block when the buffer is used up
+  // Keeps the unread bytes and tops the buffer up; false when fewer than `need` are then there.
+  bool Fill(size_t need);
   bool PadZeros(unsigned n);
   void StoreByte(uint8_t b);
+  void Reset(bool writing);
 
-  int fd_ = -1;
+  ByteSource* source_ = nullptr;
+  std::unique_ptr<FileByteSource> owned_;  // the source of Open(path)
+  FileHandle out_;                         // writing mode
   bool writing_ = false;
   std::vector<uint8_t> buffer_;
   uint8_t assembling_ = 0;  // writing mode: the byte being assembled

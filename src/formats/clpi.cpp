@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "formats/file_header.h"
 #include "platform/files.h"
 
 namespace tessel {
@@ -374,6 +375,10 @@ bool Clpi::Read(std::span<const uint8_t> file, std::string* error) {
   header.Skip(12);
   if (!header.ok()) {
     Fail(error, "file shorter than its header");
+    return false;
+  }
+  if (!CheckTypeAndVersion(TypeIndicator, VersionNumber, "HDMV", error)) {
+    *this = Clpi();
     return false;
   }
   if (!clip_info.Read(header)) {

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "formats/field_access.h"
+#include "formats/file_header.h"
 #include "platform/format.h"
 
 namespace tessel {
@@ -115,6 +116,10 @@ bool IndexFile::Read(std::span<const uint8_t> file, std::string* error) {
   }
   in.Bytes(TypeIndicator);
   in.Bytes(VersionNumber);
+  if (!CheckTypeAndVersion(TypeIndicator, VersionNumber, "INDX", error)) {
+    *this = IndexFile{};
+    return false;
+  }
   IndexsStartAddress = in.U32();
   ExtensionDataStartAddress = in.U32();
   in.Bytes(Reserved);

@@ -1,6 +1,7 @@
 #include "formats/movie_object.h"
 
 #include "formats/field_access.h"
+#include "formats/file_header.h"
 #include "formats/index.h"
 #include "platform/format.h"
 
@@ -68,6 +69,10 @@ bool MovieObjectFile::Read(std::span<const uint8_t> file, std::string* error) {
   }
   in.Bytes(TypeIndicator);
   in.Bytes(VersionNumber);
+  if (!CheckTypeAndVersion(TypeIndicator, VersionNumber, "MOBJ", error)) {
+    *this = MovieObjectFile{};
+    return false;
+  }
   ExtensionDataStartAddress = in.U32();
   in.Bytes(Reserved);
   const bool read = ReadMovieObjects(in, *this, error) &&

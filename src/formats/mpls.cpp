@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "formats/file_header.h"
 #include "platform/common.h"
 #include "platform/format.h"
 
@@ -41,6 +42,26 @@ template <size_t N>
 const char* TextOf(const char* const (&texts)[N], unsigned code) {
   return code < N ? texts[code] : "Reserved";
 }
+
+}  // namespace
+
+const char* ConnectionConditionText(unsigned code) {
+  return TextOf(kConnectionConditionTexts, code);
+}
+const char* SubPathTypeText(unsigned code) {
+  return TextOf(kSubPathTypeTexts, code);
+}
+const char* PlaybackTypeText(unsigned code) {
+  return TextOf(kPlaybackTypeTexts, code);
+}
+const char* StillModeText(unsigned code) {
+  return TextOf(kStillModeTexts, code);
+}
+const char* MarkTypeText(unsigned code) {
+  return TextOf(kMarkTypeTexts, code);
+}
+
+namespace {
 
 int ClipNumberOf(const uint8_t (&name)[5]) {
   return FileNumberFromName(CharField(name));
@@ -165,13 +186,13 @@ void PLAY_ITEM::Dump(std::string_view prefix, DumpArchive& archive) const {
   DumpClipName(prefix, archive, ClipInformationFileName, ClipCodecIdentifier);
   archive.Int(prefix, "IsMultiAngle", multi_angle.has_value());
   archive.DecName(prefix, "ConnectionCondition", ConnectionCondition,
-                  TextOf(kConnectionConditionTexts, ConnectionCondition));
+                  ConnectionConditionText(ConnectionCondition));
   archive.Hex8(prefix, "RefToSTC_ID", RefToSTC_ID);
   archive.Int(prefix, "InTime", InTime);
   archive.Int(prefix, "OutTime", OutTime);
   archive.Reserved8(prefix, "UoMaskTable", UoMaskTable);
   archive.Int(prefix, "PlayItemRandomAccessFlag", PlayItemRandomAccessFlag);
-  archive.DecName(prefix, "StillMode", StillMode, TextOf(kStillModeTexts, StillMode));
+  archive.DecName(prefix, "StillMode", StillMode, StillModeText(StillMode));
   if (StillMode == 1) archive.Int(prefix, "StillTime", StillTime);
   if (multi_angle) multi_angle->Dump(prefix, archive);
   archive.Heading(prefix, "STNTable");
@@ -225,7 +246,7 @@ void SUB_PLAY_ITEM::Dump(std::string_view prefix, DumpArchive& archive) const {
   archive.Int(prefix, "Length", Length);
   DumpClipName(prefix, archive, ClipInformationFileName, ClipCodecIdentifier);
   archive.DecName(prefix, "ConnectionCondition", ConnectionCondition,
-                  TextOf(kConnectionConditionTexts, ConnectionCondition));
+                  ConnectionConditionText(ConnectionCondition));
   archive.Int(prefix, "IsMultiClipEntries", multi_clip.has_value());
   archive.Hex8(prefix, "RefToSTC_ID", RefToSTC_ID);
   archive.Int(prefix, "InTime", InTime);
@@ -269,7 +290,7 @@ void SUB_PATH::Write(ByteWriter& w) const {
 
 void SUB_PATH::Dump(std::string_view prefix, DumpArchive& archive) const {
   archive.Int(prefix, "Length", Length);
-  archive.DecName(prefix, "SubPathType", SubPathType, TextOf(kSubPathTypeTexts, SubPathType));
+  archive.DecName(prefix, "SubPathType", SubPathType, SubPathTypeText(SubPathType));
   archive.Int(prefix, "IsRepeatSubPath", IsRepeatSubPath);
   archive.Int(prefix, "NumberOfSubPlayItems", static_cast<int64_t>(items.size()));
   const std::string inner = Nested(prefix);
@@ -318,7 +339,7 @@ void AppInfoPlaylist::Write(ByteWriter& w) const {
 void AppInfoPlaylist::Dump(std::string_view prefix, DumpArchive& archive) const {
   archive.Int(prefix, "Length", Length);
   archive.DecName(prefix, "PlaylistPlaybackType", PlaylistPlaybackType,
-                  TextOf(kPlaybackTypeTexts, PlaylistPlaybackType));
+                  PlaybackTypeText(PlaylistPlaybackType));
   archive.Int(prefix, "PlaybackCount", PlaybackCount);
   archive.Reserved8(prefix, "UoMaskTable", UoMaskTable);
   archive.Int(prefix, "PlaylistRandomAccessFlag", PlaylistRandomAccessFlag);
@@ -360,6 +381,10 @@ bool Mpls::Read(std::span<const uint8_t> file, std::string* error) {
   header.Skip(20);
   if (!header.ok() || !app_info.Read(header)) {
     if (error) *error = "file shorter than its header and application info";
+    return false;
+  }
+  if (!CheckTypeAndVersion(TypeIndicator, VersionNumber, "MPLS", error)) {
+    *this = Mpls();
     return false;
   }
   auto block = [&file](uint32_t address) { return ByteReader(file).From(address); };
@@ -498,7 +523,7 @@ void Mpls::Dump(std::string_view prefix, DumpArchive& archive) const {
   for (size_t i = 0; i < marks.size(); ++i) {
     const PLAY_MARK& mark = marks[i];
     archive.Element(inner, "PlayListMark", static_cast<int>(i));
-    archive.DecName(inner2, "MarkType", mark.MarkType, TextOf(kMarkTypeTexts, mark.MarkType));
+    archive.DecName(inner2, "MarkType", mark.MarkType, MarkTypeText(mark.MarkType));
     archive.Int(inner2, "RefToPlayItemID", mark.RefToPlayItemID);
     archive.Int(inner2, "MarkTimeStamp", mark.MarkTimeStamp);
     archive.Hex16(inner2, "EntryES_PID", mark.EntryES_PID);

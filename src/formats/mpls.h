@@ -123,6 +123,14 @@ class SSpMeta : public SExtDataBase {
   std::vector<SUB_PATH> sub_paths;
 };
 
+// The display texts of the coded playlist fields, shared by the dumps and the track lists;
+// "Reserved" for a code without a meaning.
+const char* ConnectionConditionText(unsigned code);
+const char* SubPathTypeText(unsigned code);
+const char* PlaybackTypeText(unsigned code);
+const char* StillModeText(unsigned code);
+const char* MarkTypeText(unsigned code);
+
 // A play item or sub-play item: (-1, play item index) or (sub-path index, sub-play item index).
 using ClipUse = std::pair<int, int>;
 

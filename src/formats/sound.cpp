@@ -1,6 +1,5 @@
 #include "formats/sound.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,6 +10,7 @@
 
 #include "formats/field_access.h"
 #include "formats/index.h"
+#include "platform/file_handle.h"
 #include "platform/files.h"
 #include "platform/format.h"
 
@@ -57,45 +57,25 @@ class MemorySource final : public Source {
   std::span<const uint8_t> data_;
 };
 
-// A descriptor closed with the object.
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  ~Descriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
 class FileSource final : public Source {
  public:
-  FileSource(int fd, uint64_t size, const std::filesystem::path& path)
-      : fd_(fd), size_(size), path_(path) {}
+  FileSource(FileHandle& file, const std::filesystem::path& path)
+      : file_(file), size_(file.Size()), path_(path) {}
   uint64_t Size() const override { return size_; }
   bool ReadAt(uint64_t offset, size_t n, std::vector<uint8_t>& buffer,
               std::span<const uint8_t>& bytes, std::string* error) override {
-    if (::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) < 0) {
-      return Failed(error, FileErrorText(path_, errno));
-    }
     buffer.resize(n);
-    for (size_t done = 0; done < n;) {
-      const ssize_t got = ::read(fd_, buffer.data() + done, n - done);
-      if (got < 0 && errno == EINTR) continue;
-      if (got < 0) return Failed(error, FileErrorText(path_, errno));
-      if (got == 0) return Failed(error, Format("%s: the file ended early", path_.c_str()));
-      done += static_cast<size_t>(got);
+    const int64_t got = file_.ReadAt(offset, buffer.data(), n);
+    if (got < 0) return Failed(error, FileErrorText(path_, file_.error()));
+    if (got != static_cast<int64_t>(n)) {
+      return Failed(error, Format("%s: the file ended early", path_.c_str()));
     }
     bytes = buffer;
     return true;
   }
 
  private:
-  int fd_;
+  FileHandle& file_;
   uint64_t size_;
   const std::filesystem::path& path_;
 };
@@ -336,12 +316,9 @@ bool SoundFile::Read(std::span<const uint8_t> file, std::string* error) {
 
 bool SoundFile::ReadFile(const std::filesystem::path& path, std::string* error) {
   *this = SoundFile{};
-  Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  struct stat status {};
-  if (file.get() < 0 || ::fstat(file.get(), &status) != 0) {
-    return Failed(error, FileErrorText(path, errno));
-  }
-  FileSource source(file.get(), static_cast<uint64_t>(status.st_size), path);
+  FileHandle file;
+  if (!file.Open(path)) return Failed(error, FileErrorText(path, file.error()));
+  FileSource source(file, path);
   return Parse(source, *this, error);
 }
 
@@ -413,12 +390,9 @@ SoundDataProvider SoundDataFromFile(const std::filesystem::path& source, const S
   }
   return [source, places](size_t index, std::vector<uint8_t>& data, std::string* error) {
     if (index >= places.size()) return Failed(error, "the source file has no such sound entry");
-    Descriptor file(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
-    struct stat status {};
-    if (file.get() < 0 || ::fstat(file.get(), &status) != 0) {
-      return Failed(error, FileErrorText(source, errno));
-    }
-    FileSource in(file.get(), static_cast<uint64_t>(status.st_size), source);
+    FileHandle file;
+    if (!file.Open(source)) return Failed(error, FileErrorText(source, file.error()));
+    FileSource in(file, source);
     std::span<const uint8_t> bytes;
     return Fetch(in, places[index].offset, places[index].length, "its data", data, bytes, error);
   };

@@ -85,7 +85,11 @@ uint64_t CMplsObject::DurationMs() const {
   for (const PLAY_ITEM& item : play_items) {
     if (item.OutTime > item.InTime) ticks45 += item.OutTime - item.InTime;
   }
-  return ticks45 * 2 / 90;
+  return Ticks45ToMs(ticks45);
+}
+
+uint64_t PlayItemDurationMs(const PLAY_ITEM& item) {
+  return item.OutTime > item.InTime ? Ticks45ToMs(item.OutTime - item.InTime) : 0;
 }
 
 CPofObject::CPofObject() {

@@ -36,6 +36,9 @@ class CMplsObject : public CNamedObject, public Mpls {
   std::vector<bool> initial_visibility;
 };
 
+// The length of one play item in milliseconds; 0 when its OUT time precedes its IN time.
+uint64_t PlayItemDurationMs(const PLAY_ITEM& item);
+
 // The list of playlists of a disc, named by string 5063 ("Mpls(s)").
 class CPofObject : public CNamedPtrArray<CMplsObject> {
  public:

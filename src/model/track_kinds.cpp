@@ -4,6 +4,8 @@
 #include <optional>
 #include <string>
 
+#include "ts/psi.h"
+
 namespace tessel {
 
 TrackKind KindOfCodingType(uint8_t coding_type) {
@@ -36,6 +38,27 @@ int CountByKind(const SRipTracks& tracks, TrackKind kind, bool primary, bool kep
   }));
 }
 
+bool ComesBeforeInOutput(const SMuxTrack& a, const SMuxTrack& b) {
+  if (a.order != b.order) return a.order < b.order;
+  if (a.output_pid != b.output_pid) return a.output_pid < b.output_pid;
+  return !a.original && b.original;
+}
+
+std::vector<SMuxTrack*> OutputOrder(const SRipTracks& originals,
+                                    std::span<SMuxTrack* const> new_tracks) {
+  std::vector<SMuxTrack*> out;
+  for (const auto& track : originals) {
+    if (track->keep) out.push_back(track.get());
+  }
+  for (SMuxTrack* track : new_tracks) {
+    if (track->keep) out.push_back(track);
+  }
+  std::stable_sort(out.begin(), out.end(), [](const SMuxTrack* a, const SMuxTrack* b) {
+    return ComesBeforeInOutput(*a, *b);
+  });
+  return out;
+}
+
 void BuildOriginalTracks(std::span<const StreamInfo> streams, int32_t clip_number,
                          SRipTracks& tracks) {
   tracks.clear();
@@ -55,6 +78,33 @@ void BuildOriginalTracks(std::span<const StreamInfo> streams, int32_t clip_numbe
     tracks.push_back(std::move(track));
   }
   for (auto& track : tracks) track->keep = 1;
+}
+
+void BuildTracksFromPmt(const PMT& pmt, int32_t number, SRipTracks& tracks) {
+  for (const ESI& esi : pmt.Streams) {
+    if (FindByPid(tracks, esi.ElementaryPid)) continue;
+    auto track = std::make_unique<SRipTrack>();
+    track->clip_number = number;
+    track->pid = esi.ElementaryPid;
+    track->order = static_cast<int32_t>(tracks.size());
+    track->attributes.StreamCodingType = esi.StreamType;
+    if (esi.HdmvVideoRegistration) {
+      track->attributes.VideoFormat = esi.HdmvVideoRegistration->VideoFormat;
+      track->attributes.FrameRate = esi.HdmvVideoRegistration->FrameRate;
+      track->attributes.AspectRatio = esi.HdmvVideoRegistration->AspectRatio;
+    }
+    if (esi.HdmvLpcmRegistration) {
+      track->attributes.AudioPresentationType = esi.HdmvLpcmRegistration->AudioPresentationType;
+      track->attributes.SamplingFrequency = esi.HdmvLpcmRegistration->SamplingFrequency;
+    }
+    if (esi.Language) {
+      const auto& l = esi.Language->Language;
+      SetLanguage(track->attributes, std::string(l.begin(), l.end()));
+    }
+    track->primary = IsSecondaryPid(track->pid) ? 0 : 1;
+    track->esi = esi;
+    tracks.push_back(std::move(track));
+  }
 }
 
 }  // namespace tessel

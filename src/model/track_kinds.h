@@ -13,6 +13,8 @@
 #include "formats/stn.h"
 #include "formats/tables.h"
 #include "mux/mux_track.h"
+#include "mux/rip_track.h"
+#include "ts/psi.h"
 
 namespace tessel {
 
@@ -26,22 +28,6 @@ inline constexpr uint16_t kPrimaryVideoPid = 0x1011;
 // clip or a stream table can carry as secondary.
 bool IsSecondaryPid(uint16_t pid);
 
-// A stream that already exists in a clip's transport stream.
-struct SRipTrack : SMuxTrack {
-  SRipTrack() { original = 1; }
-  uint8_t CodingType() const override { return attributes.StreamCodingType; }
-
-  uint16_t pid = 0;
-  int32_t clip_number = -1;
-  AttributeValues attributes;
-  // How a playlist's stream table names the stream (for clips: a main-clip entry of the PID).
-  StreamEntry entry;
-  uint8_t cleared = 0;
-  uint64_t packet_count = 0;  // source packets of the PID; 0 until scanned
-};
-
-using SRipTracks = std::vector<std::unique_ptr<SRipTrack>>;
-
 TrackKind GetKind(const SMuxTrack& track);
 
 // The first record with the PID that does not name a sub-path stream; null when none.
@@ -50,9 +36,35 @@ SRipTrack* FindByPid(const SRipTracks& tracks, uint16_t pid);
 // Records of a kind with the given primary flag; `kept_only` skips unkept ones.
 int CountByKind(const SRipTracks& tracks, TrackKind kind, bool primary, bool kept_only);
 
+// The tracks of a clip's output stream: the kept original tracks, then the new ones, ordered
+// by order position, then output PID, then new before original. Stable, and a strict ordering
+// (a pair of equal position is never left to the order of the inputs).
+std::vector<SMuxTrack*> OutputOrder(const SRipTracks& originals,
+                                    std::span<SMuxTrack* const> new_tracks);
+bool ComesBeforeInOutput(const SMuxTrack& a, const SMuxTrack& b);
+
+// Removes and deletes the record at `index` of a list of new tracks; the replacement link is
+// cleared on both sides. False when the index is out of range.
+template <typename Track>
+bool RemoveNewTrackAt(std::vector<std::unique_ptr<Track>>& tracks, int index) {
+  if (index < 0 || index >= static_cast<int>(tracks.size())) return false;
+  Track& track = *tracks[static_cast<size_t>(index)];
+  if (track.replacement && track.replacement->replacement == &track) {
+    track.replacement->replacement = nullptr;
+  }
+  track.replacement = nullptr;
+  tracks.erase(tracks.begin() + index);
+  return true;
+}
+
 // The original-track list of a clip from its program's streams, in stored order: one record per
 // PID (a repeated PID is skipped), every record kept.
 void BuildOriginalTracks(std::span<const StreamInfo> streams, int32_t clip_number,
                          SRipTracks& tracks);
+
+// The tracks of a clip that has no clip information, from the streams of its program map: the
+// stream type as coding type, the attributes the registration descriptors carry, the language
+// of the language descriptor, and the entry itself.
+void BuildTracksFromPmt(const PMT& pmt, int32_t clip_number, SRipTracks& tracks);
 
 }  // namespace tessel

@@ -299,7 +299,9 @@ bool ReadNextUnit(SEsReader& r, bool& failed) {
     return false;
   }
   const auto entry = r.info.GetAu(r.next);
-  const bool inside = entry && entry->size <= kMaxUnitSize && entry->offset <= r.source_size &&
+  // A unit of no bytes would pass for the end unit.
+  const bool inside = entry && entry->size != 0 && entry->size <= kMaxUnitSize &&
+                      entry->offset <= r.source_size &&
                       entry->size <= r.source_size - entry->offset;
   if (!inside) {
     errno = 0;
@@ -366,9 +368,11 @@ void SetUnitHeader(SEsReader& r, int64_t time_offset, TransportPacket& ts) {
     pes.DTS.reset();
   }
   if (IsAudioCodingType(type) && pes.Extension && pes.Extension->Extension2) {
-    const uint8_t extension = AudioStreamIdExtension(type, unit.flags);
+    // The AC-3 core of a TrueHD pair is told apart from the TrueHD units on the same PID by its
+    // own extension id; with 0x71 a demultiplexer takes it for TrueHD.
+    const uint8_t extension = r.pair_core ? 0x76 : AudioStreamIdExtension(type, unit.flags);
     (*pes.Extension->Extension2)[0] = extension;
-    ts.TransportPriority = extension == 0x71;
+    ts.TransportPriority = extension != 0x72;
   }
   if (length < 178) StuffAdaptationField(ts, 178 - length);
 }
@@ -557,6 +561,7 @@ int CFilePipe::Open(const SPipeSource& source, const ProgressCallback& progress)
     secondary_ = std::make_unique<SEsReader>();
     const int result = OpenReader(*secondary_, source.RangeOf(source.second_path), progress);
     if (result) return result;
+    primary_->pair_core = true;
   }
   reader_ = primary_.get();
   const SEsReader& main = secondary_ ? *secondary_ : *primary_;

@@ -111,6 +111,7 @@ struct SEsReader {
   std::optional<uint64_t> last_audio_key_pts;
   uint16_t composition_number = 0;
   bool renumber_compositions = false;  // PG cut after its first unit
+  bool pair_core = false;              // the AC-3 file of a TrueHD pair
 
   uint8_t coding_type() const { return info.header.streamCodingType; }
   double frame_duration() const { return info.header.auDuration; }

@@ -20,6 +20,12 @@ int FileNumberFromName(const std::string& name);
 // Size of a count of 192-byte source packets: "%dKB", "%.2fMB" or "%.2fGB"; empty for 0.
 std::string SizeText(uint64_t packet_count);
 
+// Playlist and clip information times (45 kHz ticks) in milliseconds, in 64 bits so that no
+// length of many hours wraps.
+constexpr uint64_t Ticks45ToMs(uint64_t ticks) {
+  return ticks * 2 / 90;
+}
+
 // A time in milliseconds as HH:MM:SS:mmm (hours are not limited to 24).
 std::string TimeText(uint64_t milliseconds);
 

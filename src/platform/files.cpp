@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 
@@ -124,6 +125,13 @@ std::optional<fs::path> FindChildNoCase(const fs::path& folder, std::string_view
     }
   }
   return found;
+}
+
+fs::path TemporaryFolder() {
+  std::error_code ec;
+  fs::path folder = fs::temp_directory_path(ec);
+  if (ec || !fs::is_directory(folder, ec)) folder = fs::path(P_tmpdir);
+  return folder;
 }
 
 std::string WithTrailingSlash(const fs::path& folder) {

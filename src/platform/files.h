@@ -49,6 +49,9 @@ std::optional<fs::path> FindChildNoCase(const fs::path& folder, std::string_view
 bool EqualsNoCase(std::string_view a, std::string_view b);
 bool WildcardMatchNoCase(std::string_view pattern, std::string_view name);
 
+// The folder for temporary files: $TMPDIR when it names a folder, else the system's.
+fs::path TemporaryFolder();
+
 // A folder path as text with exactly one trailing '/'.
 std::string WithTrailingSlash(const fs::path& folder);
 

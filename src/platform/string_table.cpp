@@ -78,14 +78,19 @@ constexpr StringEntry kStrings[] = {
     {9474, "Your output folder is the same as source folder ! "},
     // Command prompts (string id = command id): status-bar text, "\n", tooltip.
     {32771, "Build new BDMV\nBuild"},
+    {32773, "Visit the Corvane website\nWebSite"},
     {32778, "Preview m2ts stream using external player\nPreview"},
     {32780, "Contact us and get technical support\nSupport Email"},
     {32781, "Open source BDMV folder\nOpen BDMV folder"},
     {32782, "Batch add tracks to m2ts using filename\nBatch add tracks"},
     {32783, "Scan track size\nScan"},
     {32784, "Compute total disc size, free space\nTotal disc size"},
+    {32785, "Visit the Corvane forums\nForums"},
     {32786, "Show or hide the M2ts tree\nToggle M2ts Tree"},
     {32787, "Show or hide the Mpls tree\nToggle Mpls Tree"},
+    {57664, "Display program information and version\nAbout"},
+    {57665, "Quit the application\nExit"},
+    {59393, "Show or hide the status bar\nToggle Status Bar"},
 };
 
 // Strictly increasing ids: sorted for the binary search, and no id twice.

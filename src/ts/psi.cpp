@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "platform/common.h"
+#include "platform/file_handle.h"
 #include "platform/format.h"
 #include "ts/crc32.h"
 #include "ts/ts_packet.h"
@@ -407,8 +408,8 @@ void SectionAssembler::Append(std::span<const uint8_t> bytes, const Handler& on_
 
 std::optional<PMT> ReadPmtFromFile(const std::filesystem::path& path) {
   constexpr size_t kPacketsPerRead = 100;
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), std::fclose);
-  if (!file) return std::nullopt;
+  FileHandle file;
+  if (!file.Open(path)) return std::nullopt;
   std::vector<uint8_t> block(kPacketsPerRead * kSourcePacketSize);
   SectionAssembler assembler;
   std::optional<PMT> result;
@@ -417,7 +418,8 @@ std::optional<PMT> ReadPmtFromFile(const std::filesystem::path& path) {
     if (!result && ReadPmt(section, pmt)) result = std::move(pmt);
   };
   while (!result) {
-    const size_t got = std::fread(block.data(), 1, block.size(), file.get());
+    const int64_t read = file.Read(block.data(), block.size());
+    const size_t got = read > 0 ? static_cast<size_t>(read) : 0;
     for (size_t at = 0; at + kSourcePacketSize <= got && !result; at += kSourcePacketSize) {
       const auto packet =
           std::span<const uint8_t>(block).subspan(at + kTpExtraHeaderSize, kTransportPacketSize);

@@ -1,14 +1,12 @@
 #include "ts/stream_summary.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <array>
 #include <cerrno>
 #include <cstring>
 #include <map>
 #include <memory>
 
+#include "platform/file_handle.h"
 #include "platform/files.h"
 #include "ts/ts_packet.h"
 
@@ -18,33 +16,6 @@ namespace {
 // 16384 source packets: a whole number of 6144-byte aligned units.
 constexpr size_t kBlockSize = 16384 * kSourcePacketSize;
 constexpr size_t kPidCount = 0x2000;
-
-class FileHandle {
- public:
-  explicit FileHandle(const std::filesystem::path& path) : fd_(::open(path.c_str(), O_RDONLY)) {}
-  ~FileHandle() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  FileHandle(const FileHandle&) = delete;
-  FileHandle& operator=(const FileHandle&) = delete;
-  int fd() const { return fd_; }
-
-  // Reads until `n` bytes or the end of the file; -1 on an error.
-  ssize_t ReadFull(uint8_t* out, size_t n) {
-    size_t done = 0;
-    while (done < n) {
-      const ssize_t got = ::read(fd_, out + done, n - done);
-      if (got < 0 && errno == EINTR) continue;
-      if (got < 0) return -1;
-      if (got == 0) break;
-      done += static_cast<size_t>(got);
-    }
-    return static_cast<ssize_t>(done);
-  }
-
- private:
-  int fd_;
-};
 
 template <typename T>
 void KeepSection(TableSummary<T>& summary, std::span<const uint8_t> section,
@@ -62,7 +33,8 @@ void KeepSection(TableSummary<T>& summary, std::span<const uint8_t> section,
 // The per-packet work of the pass; PIDs are counted in a flat table for speed.
 class Summarizer {
  public:
-  explicit Summarizer(TsSummary& summary) : summary_(summary), pids_(kPidCount) {
+  explicit Summarizer(TsSummary& summary)
+      : summary_(summary), pids_(kPidCount), last_counter_(kPidCount, kNoCounter) {
     psi_pids_[pid::kPat] = {};
     psi_pids_[pid::kSit] = {};
     psi_pids_[pid::kPmt] = {};
@@ -79,6 +51,7 @@ class Summarizer {
     PidSummary& s = pids_[id];
     if (s.PacketCount++ == 0) s.FirstArrivalTimeStamp = ats;
     s.LastArrivalTimeStamp = ats;
+    if (id != pid::kNull) Continuity(id, p, s);
     const bool unit_start = p[1] & 0x40;
     const std::span<const uint8_t> packet(p, kTransportPacketSize);
     if (auto it = psi_pids_.find(id); it != psi_pids_.end()) {
@@ -113,6 +86,19 @@ class Summarizer {
     }
   }
 
+  void Continuity(uint16_t id, const uint8_t* p, PidSummary& s) {
+    const bool payload = p[3] & 0x10;
+    const bool discontinuity = (p[3] & 0x20) && p[4] > 0 && (p[5] & 0x80);
+    if (!payload) return;
+    const uint8_t counter = p[3] & 0x0F;
+    const uint8_t last = last_counter_[id];
+    if (last != kNoCounter && !discontinuity && counter != ((last + 1) & 0x0F) && counter != last) {
+      ++s.ContinuityErrors;
+      ++summary_.ContinuityErrors;
+    }
+    last_counter_[id] = counter;
+  }
+
   static void Pes(PidSummary& s, std::span<const uint8_t> payload) {
     ByteReader in(payload);
     PesHeader pes;
@@ -124,18 +110,20 @@ class Summarizer {
   }
 
   TsSummary& summary_;
+  static constexpr uint8_t kNoCounter = 0xFF;
   std::vector<PidSummary> pids_;
+  std::vector<uint8_t> last_counter_;  // per PID, of the last packet with payload
   std::map<uint16_t, SectionAssembler> psi_pids_;
 };
 
 }  // namespace
 
 bool LooksLikeSourcePackets(const std::filesystem::path& path) {
-  FileHandle file(path);
-  if (file.fd() < 0) return false;
+  FileHandle file;
+  if (!file.Open(path)) return false;
   std::array<uint8_t, 4 * kSourcePacketSize> head{};
-  const ssize_t got = file.ReadFull(head.data(), head.size());
-  if (got < static_cast<ssize_t>(kSourcePacketSize)) return false;
+  const int64_t got = file.Read(head.data(), head.size());
+  if (got < static_cast<int64_t>(kSourcePacketSize)) return false;
   const size_t packets = static_cast<size_t>(got) / kSourcePacketSize;
   for (size_t i = 0; i < packets; ++i) {
     if (head[i * kSourcePacketSize + kTpExtraHeaderSize] != kSyncByte) return false;
@@ -146,22 +134,21 @@ bool LooksLikeSourcePackets(const std::filesystem::path& path) {
 JobResult SummarizeTransportStream(const std::filesystem::path& path, TsSummary& summary,
                                    const ProgressCallback& progress, std::string* error) {
   summary = TsSummary{};
-  FileHandle file(path);
-  const std::optional<FileStatus> status = GetFileStatus(path);
-  if (file.fd() < 0 || !status) {
-    if (error) *error = FileErrorText(path, errno);
+  FileHandle file;
+  if (!file.Open(path)) {
+    if (error) *error = FileErrorText(path, file.error());
     return JobResult::kFailed;
   }
-  ::posix_fadvise(file.fd(), 0, 0, POSIX_FADV_SEQUENTIAL);
-  summary.FileSize = status->size;
+  file.HintSequential();
+  summary.FileSize = file.Size();
   Summarizer summarizer(summary);
   std::vector<uint8_t> block(kBlockSize);
   uint64_t done = 0;
   if (!ReportPosition(progress, 0)) return JobResult::kCancelled;
   for (;;) {
-    const ssize_t got = file.ReadFull(block.data(), block.size());
+    const int64_t got = file.Read(block.data(), block.size());
     if (got < 0) {
-      if (error) *error = FileErrorText(path, errno);
+      if (error) *error = FileErrorText(path, file.error());
       return JobResult::kFailed;
     }
     const size_t whole = static_cast<size_t>(got) / kSourcePacketSize;

@@ -19,7 +19,10 @@ struct PidSummary {
   uint64_t PacketCount = 0;
   uint32_t FirstArrivalTimeStamp = 0;  // 30-bit arrival time stamps of the first and last packet
   uint32_t LastArrivalTimeStamp = 0;
-  uint64_t PesCount = 0;             // packets that start a PES packet
+  uint64_t PesCount = 0;  // packets that start a PES packet
+  // Packets with payload whose continuity counter does not follow the last one (a repeated
+  // packet and a signalled discontinuity are allowed): lost or inserted packets.
+  uint64_t ContinuityErrors = 0;
   std::optional<uint64_t> FirstPts;  // 90 kHz, in file order
   std::optional<uint64_t> LastPts;
 };
@@ -38,6 +41,7 @@ struct TsSummary {
   uint64_t SourcePacketCount = 0;  // whole 192-byte packets
   uint64_t TrailingBytes = 0;      // bytes after the last whole packet
   uint64_t SyncErrors = 0;         // packets without 0x47 after their 4-byte header
+  uint64_t ContinuityErrors = 0;   // the sum over the PIDs
   TableSummary<PAT> Pat;
   TableSummary<PMT> Pmt;
   TableSummary<SIT> Sit;

@@ -1,6 +1,6 @@
 #!/bin/sh
 # Regenerates the small video elementary streams in tests/data/es/video/ (deterministic for a
-# given ffmpeg/libx264 build), and with "bench" the large H.264 benchmark input in /tmp.
+# given ffmpeg/libx264 build), and with "bench" the large H.264 benchmark input in the temporary folder.
 set -eu
 cd "$(dirname "$0")/es/video"
 FF="ffmpeg -hide_banner -loglevel error -y -nostdin"
@@ -11,12 +11,12 @@ if [ "${1:-}" = bench ]; then
   # with its own sets and IDR, so the concatenation is still one valid Annex B stream.
   $FF -f lavfi -i "testsrc2=size=1920x1080:rate=24000/1001" -t 20 -pix_fmt yuv420p \
     -c:v libx264 -preset ultrafast -profile:v high -b:v 38M -maxrate 40M -bufsize 30M \
-    -x264-params "$X264_COMMON:keyint=24:aud=1:cabac=1:8x8dct=1" -f h264 /tmp/tessel-bench-unit.264
-  rm -f /tmp/tessel-bench.264
-  while [ "$(stat -c %s /tmp/tessel-bench.264 2>/dev/null || echo 0)" -lt 1073741824 ]; do
-    cat /tmp/tessel-bench-unit.264 >>/tmp/tessel-bench.264
+    -x264-params "$X264_COMMON:keyint=24:aud=1:cabac=1:8x8dct=1" -f h264 ${TMPDIR:-/tmp}/tessel-bench-unit.264
+  rm -f ${TMPDIR:-/tmp}/tessel-bench.264
+  while [ "$(stat -c %s ${TMPDIR:-/tmp}/tessel-bench.264 2>/dev/null || echo 0)" -lt 1073741824 ]; do
+    cat ${TMPDIR:-/tmp}/tessel-bench-unit.264 >>${TMPDIR:-/tmp}/tessel-bench.264
   done
-  rm -f /tmp/tessel-bench-unit.264
+  rm -f ${TMPDIR:-/tmp}/tessel-bench-unit.264
   exit 0
 fi
 

@@ -2,7 +2,7 @@
 # Makes the small elementary-stream fixtures of tests/data/es/ with Debian's ffmpeg. Deterministic:
 # bit-exact encoders, no metadata. Run from anywhere; writes next to this script.
 #   tests/data/make-es.sh          the committed fixtures
-#   tests/data/make-es.sh --bench  large benchmark inputs in /tmp/tessel-bench (not committed)
+#   tests/data/make-es.sh --bench  large benchmark inputs in ${TMPDIR:-/tmp}/tessel-bench (not committed)
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 out="$here/es"
@@ -22,7 +22,7 @@ enc() {  # enc OUTPUT SIGNAL LAYOUT RATE SECONDS CODEC-ARGS...
 }
 
 if [ "${1:-}" = "--bench" ]; then
-  bench=/tmp/tessel-bench
+  bench=${TMPDIR:-/tmp}/tessel-bench
   mkdir -p "$bench"
   enc "$bench/large_51_640k.ac3" "$S51" 5.1 48000 600 -c:a ac3 -b:a 640k
   enc "$bench/large_51_24bit.wav" "$S51" 5.1 48000 120 -c:a pcm_s24le

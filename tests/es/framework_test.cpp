@@ -11,6 +11,7 @@
 #include "es/stream_info.h"
 #include "support/es_builders.h"
 #include "support/test_support.h"
+#include "ts/crc32.h"
 
 namespace tessel {
 namespace {
@@ -64,6 +65,48 @@ TEST(ParserChoice, ExtensionThenContent) {
     EXPECT_EQ(fs::exists(StreamInfoPath(source)), c.result == 0);
     if (c.result == 0) {
       EXPECT_EQ(info.header.streamCodingType, c.coding_type);
+    }
+  }
+}
+
+// Every parser gives the same result and the same stored bytes whether it reads a file into a
+// stream info file or memory into memory (the source time aside, which memory does not have).
+TEST(ParserChoice, MemoryAndFileGiveTheSameStreamInfo) {
+  const char* const fixtures[] = {
+      "ac3_51_448k.ac3",          "eac3_ac3_20.ac3",
+      "dts_51_768k.dts",          "truehd_51.thd",
+      "lpcm_51_24bit_48k.wav",    "pgs_1080_eng.sup",
+      "video/h264_1080i_tff.264", "video/mpeg2_480i.m2v",
+      "vc1/vc1_1080i_fields.vc1",
+      "lpcm_10_16bit_48k.wav",  // refused: both ways alike
+  };
+  constexpr size_t kSourceTimeAt = SSifHeader::kSize - 8;
+  for (const char* fixture : fixtures) {
+    SCOPED_TRACE(fixture);
+    test::TempDir dir;
+    const fs::path source = CopyFixture(dir, fixture, fs::path(fixture).filename().string());
+    const std::vector<uint8_t> bytes = test::ReadData(std::string("es/") + fixture);
+    for (auto& parser : CreateParsers()) {
+      CStreamInfo on_disk;
+      ASSERT_TRUE(on_disk.Create(dir / "file.dsi"));
+      const int from_file = parser->Parse(source, on_disk, nullptr);
+      MemoryByteSource memory(bytes);
+      CStreamInfo in_memory;
+      in_memory.CreateInMemory();
+      EXPECT_EQ(parser->Parse(memory, in_memory, nullptr), from_file);
+      if (from_file != parse_result::kOk) continue;
+      on_disk.Close();
+      std::vector<uint8_t> stored = ReadBytes(dir / "file.dsi");
+      const auto* sink = dynamic_cast<const MemoryByteSink*>(in_memory.sink());
+      ASSERT_NE(sink, nullptr);
+      ASSERT_EQ(stored.size(), sink->bytes().size());
+      // The source time and with it the checksum differ.
+      std::vector<uint8_t> kept = sink->bytes();
+      for (std::vector<uint8_t>* image : {&stored, &kept}) {
+        std::fill_n(image->begin() + kSourceTimeAt, 8, 0);
+        std::fill_n(image->begin() + 4, 4, 0);
+      }
+      EXPECT_EQ(stored, kept);
     }
   }
 }
@@ -212,7 +255,7 @@ TEST(StreamInfoFile, LittleEndianLayout) {
   info.Close();
   const std::vector<uint8_t> expected = {
       'R',  'S',  'I',  'F',                     // magic
-      0,    0,    0,    0,                       // reserved
+      0,    0,    0,    0,                       // checksum, compared below
       0x81,                                      // streamCodingType: AC-3
       32,   0,    0,    0,                       // auCount: 32 frames of 768 bytes
       0,    0,    0,    0,    0, 0, 0x40, 0x40,  // auDuration: 32.0 ms (double)
@@ -234,7 +277,13 @@ TEST(StreamInfoFile, LittleEndianLayout) {
       0,    1,                                   // E-AC-3 present, AC-3 present
       0x00, 0x03, 0,    0,                       // frame size: 768
   };
-  EXPECT_EQ(ReadBytes(StreamInfoPath(source)), expected);
+  std::vector<uint8_t> stored = ReadBytes(StreamInfoPath(source));
+  ASSERT_EQ(stored.size(), expected.size());
+  // The checksum is the section CRC-32 of the whole file with its own four bytes as zero.
+  const uint32_t checksum = Crc32Mpeg2(expected);
+  EXPECT_EQ(stored[4] | stored[5] << 8 | stored[6] << 16 | uint32_t{stored[7]} << 24, checksum);
+  std::fill_n(stored.begin() + 4, 4, 0);
+  EXPECT_EQ(stored, expected);
 }
 
 // Entries are computed for AC-3; an index equal to the count has none.
@@ -293,6 +342,61 @@ TEST(StreamInfoFile, RandomAccessSearch) {
   EXPECT_EQ(info.FindRandomAccessAfter(12), 12u);
   EXPECT_EQ(info.GetAu(11)->offset, 110u);
   EXPECT_FALSE(info.GetAu(12));
+}
+
+// Entries of a table larger than one read block come back whole and in place, in either order,
+// from the writing object and from the file opened again.
+TEST(StreamInfoFile, EntriesAcrossReadBlocks) {
+  struct Case {
+    const char* name;
+    uint32_t count;
+    uint32_t padding;  // bytes after each entry (a larger stride)
+  };
+  const Case cases[] = {
+      {"one block", 100, 0},
+      {"several blocks", 10000, 0},
+      {"padded stride", 5000, 5},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::TempDir dir;
+    CStreamInfo writer;
+    ASSERT_TRUE(writer.Create(dir / "t.dsi"));
+    writer.CreateRecord(coding::kPg);
+    writer.header.auCount = c.count;
+    writer.header.totalSize = uint64_t{c.count} * 7;
+    LeWriter table;
+    for (uint32_t i = 0; i < c.count; ++i) {
+      SAuEntry e;
+      e.size = 7;
+      e.offset = uint64_t{i} * 7 + (uint64_t{1} << 33);
+      e.flags = i % 3 == 0 ? au_flag::kRandomAccess : 0;
+      e.dts = i * 3600;
+      e.pts = e.dts + 1;
+      e.extra = ~i;
+      e.Write(table);
+      for (uint32_t k = 0; k < c.padding; ++k) table.U8(0xEE);
+    }
+    ASSERT_TRUE(writer.WriteHeaderAndRecord());
+    ASSERT_TRUE(writer.Append(table.bytes()));
+    CStreamInfo reader;
+    ASSERT_TRUE(reader.Open(dir / "t.dsi"));
+    for (const CStreamInfo* info : {&writer, &reader}) {
+      for (int64_t i = c.count - 1; i >= 0; i -= 997) {  // backwards, then forwards
+        const auto e = info->GetAu(static_cast<uint32_t>(i));
+        ASSERT_TRUE(e);
+        EXPECT_EQ(e->offset, uint64_t(i) * 7 + (uint64_t{1} << 33));
+        EXPECT_EQ(e->extra, ~static_cast<uint32_t>(i));
+      }
+      for (uint32_t i = 0; i < c.count; ++i) {
+        const auto e = info->GetAu(i);
+        ASSERT_TRUE(e);
+        ASSERT_EQ(e->pts, i * 3600 + 1);
+      }
+      EXPECT_FALSE(info->GetAu(c.count));
+      EXPECT_EQ(info->FindRandomAccessBefore(c.count / 2 + 1) % 3, 0);
+    }
+  }
 }
 
 // Constant-rate time stamps: trunc(n x duration x 90 + 131070), wrapping in 32 bits.

@@ -46,6 +46,36 @@ TEST(BitFile, PeekRestoresEverythingAndTheCounterMovesOnce) {
   EXPECT_EQ(f.bit_count(), 20u);
 }
 
+// A peek where the buffered block ends sees the next block's bytes and changes nothing, from a
+// file and from memory alike.
+TEST(BitFile, PeekAcrossTheBlockEnd) {
+  test::TempDir dir;
+  const std::vector<uint8_t> bytes = Pattern(BitFile::kBufferSize + 10);
+  const uint64_t block_bits = uint64_t{BitFile::kBufferSize} * 8;
+  const uint64_t starts[] = {block_bits - 16, block_bits - 12, block_bits - 8,
+                             block_bits - 3,  block_bits,      block_bits + 40};
+  const auto path = WriteFile(dir, bytes);
+  MemoryByteSource memory(bytes);
+  for (const uint64_t start : starts) {
+    SCOPED_TRACE(start);
+    for (int from_memory = 0; from_memory < 2; ++from_memory) {
+      BitFile f;
+      ASSERT_TRUE(from_memory ? f.Open(memory) : f.Open(path));
+      ASSERT_TRUE(f.SkipBits(start));
+      uint32_t peeked = 0, read = 0;
+      ASSERT_TRUE(f.Peek16(peeked));
+      EXPECT_EQ(f.bit_count(), start);
+      ASSERT_TRUE(f.ReadBits(16, read));
+      EXPECT_EQ(peeked, read);
+      ASSERT_TRUE(f.ReadBits(8, read));
+      const uint64_t byte = (start + 16) / 8, shift = (start + 16) % 8;
+      const uint32_t expected =
+          (uint32_t{bytes[byte]} << 8 | bytes[byte + 1]) >> (8 - shift) & 0xFF;
+      EXPECT_EQ(read, expected);
+    }
+  }
+}
+
 TEST(BitFile, UnalignedByteReadStraddlesTheBoundary) {
   test::TempDir dir;
   BitFile f;

@@ -198,3 +198,34 @@ TEST(Mpls, PlaylistWithoutPlayItemsReads) {
 
 }  // namespace
 }  // namespace tessel
+
+namespace tessel {
+namespace {
+
+TEST(MplsDisplayTexts, CodesAndReservedValues) {
+  struct Case {
+    const char* (*text)(unsigned);
+    unsigned code;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {ConnectionConditionText, 1, "NonSeamless (1)"},
+      {ConnectionConditionText, 5, "Seamless with clean break (5)"},
+      {ConnectionConditionText, 6, "Seamless without break (6)"},
+      {ConnectionConditionText, 4, "Reserved"},
+      {ConnectionConditionText, 200, "Reserved"},
+      {SubPathTypeText, 3, "IG menu"},
+      {SubPathTypeText, 8, "3D Video"},
+      {SubPathTypeText, 10, "Reserved"},
+      {PlaybackTypeText, 1, "Sequential"},
+      {PlaybackTypeText, 3, "Shuffle"},
+      {PlaybackTypeText, 0, "Reserved"},
+      {StillModeText, 2, "Infinite"},
+      {MarkTypeText, 2, "LinkPoint"},
+      {MarkTypeText, 3, "Reserved"},
+  };
+  for (const Case& c : cases) EXPECT_STREQ(c.text(c.code), c.expected) << c.code;
+}
+
+}  // namespace
+}  // namespace tessel

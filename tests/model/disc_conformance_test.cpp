@@ -171,26 +171,12 @@ INSTANTIATE_TEST_SUITE_P(Discs, SampleDiscConformance,
                                            "disc-mpeg2", "disc-emptyplaylist"),
                          ParamName);
 
-// Copies a navigation-only folder to `root`/BDMV and gives every clip information file an empty
-// placeholder stream.
-fs::path StageRetailDisc(const fs::path& source, const fs::path& root) {
-  const fs::path bdmv = root / "BDMV";
-  fs::create_directories(bdmv);
-  fs::copy(source, bdmv, fs::copy_options::recursive);
-  fs::create_directories(bdmv / "STREAM");
-  for (const auto& entry : fs::directory_iterator(bdmv / "CLIPINF")) {
-    std::ofstream(bdmv / "STREAM" / (entry.path().stem().string() + ".m2ts"));
-  }
-  return root;
-}
-
 class RetailDiscConformance : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(RetailDiscConformance, OpensWithPlaceholderStreams) {
   test::TempDir dir;
-  fs::path source = test::DataPath(std::string("discs/retail/") + GetParam());
-  if (fs::exists(source / "BDMV")) source /= "BDMV";
-  const fs::path root = StageRetailDisc(source, dir.path());
+  const fs::path root = dir.path();
+  test::StageDisc(std::string("discs/retail/") + GetParam(), root);
   test::ScopedRecordingPrompt prompt;
   CBDDisc disc;
   ASSERT_TRUE(disc.Open(root));

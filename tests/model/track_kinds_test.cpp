@@ -83,5 +83,111 @@ TEST(TrackKinds, FindByPidSkipsSubPathStreams) {
   EXPECT_EQ(FindByPid(tracks, 0x1011), nullptr);
 }
 
+// A stand-in for a new track: only the editing record matters to the output order.
+struct NewTrack : SMuxTrack {
+  uint8_t CodingType() const override { return 0x81; }
+};
+
+std::unique_ptr<SRipTrack> Original(int32_t order, uint32_t output_pid, uint8_t keep = 1) {
+  auto track = std::make_unique<SRipTrack>();
+  track->order = order;
+  track->output_pid = output_pid;
+  track->keep = keep;
+  return track;
+}
+
+TEST(TrackKinds, OutputOrder) {
+  struct Entry {
+    char kind;  // 'o' original, 'n' new
+    int32_t order;
+    uint32_t pid;
+    uint8_t keep;
+  };
+  struct Case {
+    const char* name;
+    std::vector<Entry> tracks;
+    std::vector<int> expected;  // indices into `tracks`
+  };
+  const Case cases[] = {
+      {"by order position",
+       {{'o', 2, 0x1100, 1}, {'o', 0, 0x1011, 1}, {'n', 1, 0x1101, 1}},
+       {1, 2, 0}},
+      {"equal positions by output PID", {{'o', 0, 0x1101, 1}, {'o', 0, 0x1100, 1}}, {1, 0}},
+      {"equal position and PID: new first", {{'o', 1, 0x1100, 1}, {'n', 1, 0x1100, 1}}, {1, 0}},
+      // The pair a looser rule leaves open: the lower PID wins, new or not.
+      {"lower PID original against new", {{'o', 1, 0x1100, 1}, {'n', 1, 0x1101, 1}}, {0, 1}},
+      {"lower PID new against original", {{'n', 1, 0x1100, 1}, {'o', 1, 0x1101, 1}}, {0, 1}},
+      {"dropped originals leave",
+       {{'o', 0, 0x1011, 0}, {'o', 1, 0x1100, 1}, {'n', 2, 0x1101, 1}},
+       {1, 2}},
+      {"stable for full ties", {{'n', 0, 0, 1}, {'n', 0, 0, 1}, {'n', 0, 0, 1}}, {0, 1, 2}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SRipTracks originals;
+    std::vector<std::unique_ptr<NewTrack>> owned;
+    std::vector<SMuxTrack*> news;
+    std::vector<SMuxTrack*> by_index;
+    for (const Entry& e : c.tracks) {
+      if (e.kind == 'o') {
+        originals.push_back(Original(e.order, e.pid, e.keep));
+        by_index.push_back(originals.back().get());
+      } else {
+        owned.push_back(std::make_unique<NewTrack>());
+        owned.back()->order = e.order;
+        owned.back()->output_pid = e.pid;
+        news.push_back(owned.back().get());
+        by_index.push_back(owned.back().get());
+      }
+    }
+    std::vector<SMuxTrack*> expected;
+    for (int i : c.expected) expected.push_back(by_index[static_cast<size_t>(i)]);
+    EXPECT_EQ(OutputOrder(originals, news), expected);
+    // Strict: never both before the other.
+    for (SMuxTrack* a : by_index) {
+      for (SMuxTrack* b : by_index)
+        EXPECT_FALSE(ComesBeforeInOutput(*a, *b) && ComesBeforeInOutput(*b, *a));
+    }
+  }
+}
+
+TEST(TrackKinds, RemoveNewTrackAtClearsTheLinkOnBothSides) {
+  auto original = Original(0, 0x1100);
+  std::vector<std::unique_ptr<NewTrack>> news;
+  news.push_back(std::make_unique<NewTrack>());
+  news.push_back(std::make_unique<NewTrack>());
+  SMuxTrack* second = news[1].get();
+  original->replacement = news[0].get();
+  news[0]->replacement = original.get();
+  EXPECT_FALSE(RemoveNewTrackAt(news, 2));
+  EXPECT_FALSE(RemoveNewTrackAt(news, -1));
+  EXPECT_TRUE(RemoveNewTrackAt(news, 0));
+  EXPECT_EQ(original->replacement, nullptr);
+  ASSERT_EQ(news.size(), 1u);
+  EXPECT_EQ(news[0].get(), second);
+}
+
+TEST(TrackKinds, TracksFromTheProgramMap) {
+  PMT pmt;
+  for (const auto& [pid, type] : std::vector<std::pair<uint16_t, uint8_t>>{
+           {0x1011, 0x1B}, {0x1100, 0x81}, {0x1100, 0x81}, {0x1A00, 0xA1}}) {
+    ESI esi;
+    esi.ElementaryPid = pid;
+    esi.StreamType = type;
+    pmt.Streams.push_back(esi);
+  }
+  pmt.Streams[1].Language = Iso639LanguageDescriptor{{'d', 'e', 'u'}, 0};
+  SRipTracks tracks;
+  BuildTracksFromPmt(pmt, 7, tracks);
+  ASSERT_EQ(tracks.size(), 3u);
+  EXPECT_EQ(tracks[0]->CodingType(), 0x1B);
+  EXPECT_EQ(tracks[1]->order, 1);
+  EXPECT_EQ(GetLanguage(tracks[1]->attributes).value_or(""), "deu");
+  EXPECT_EQ(tracks[2]->primary, 0);
+  EXPECT_EQ(tracks[2]->clip_number, 7);
+  ASSERT_TRUE(tracks[2]->esi);
+  EXPECT_EQ(tracks[2]->esi->ElementaryPid, 0x1A00);
+}
+
 }  // namespace
 }  // namespace tessel

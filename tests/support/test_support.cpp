@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <fstream>
 
 #include "platform/files.h"
 
@@ -35,6 +36,22 @@ std::vector<std::string> RecordingPrompt::messages() const {
   std::vector<std::string> out;
   for (const Entry& e : entries_) out.push_back(e.text);
   return out;
+}
+
+std::filesystem::path StageDisc(const std::string& relative, const std::filesystem::path& root) {
+  namespace fs = std::filesystem;
+  fs::path source = DataPath(relative);
+  if (fs::exists(source / "BDMV")) source /= "BDMV";
+  const fs::path bdmv = root / "BDMV";
+  fs::create_directories(bdmv);
+  fs::copy(source, bdmv, fs::copy_options::recursive);
+  if (!fs::exists(bdmv / "STREAM")) {
+    fs::create_directories(bdmv / "STREAM");
+    for (const auto& entry : fs::directory_iterator(bdmv / "CLIPINF")) {
+      std::ofstream(bdmv / "STREAM" / (entry.path().stem().string() + ".m2ts"));
+    }
+  }
+  return bdmv;
 }
 
 std::filesystem::path DataDir() {

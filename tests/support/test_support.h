@@ -47,6 +47,11 @@ std::filesystem::path DataDir();
 std::filesystem::path DataPath(const std::string& relative);
 std::vector<uint8_t> ReadData(const std::string& relative);
 
+// Copies tests/data/`relative` (a folder holding BDMV, or a navigation folder without it) to
+// `root`/BDMV and returns that folder; a disc without streams gets an empty placeholder stream
+// per clip information file.
+std::filesystem::path StageDisc(const std::string& relative, const std::filesystem::path& root);
+
 // A fresh empty folder, removed with the object.
 class TempDir {
  public:

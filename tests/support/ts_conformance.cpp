@@ -400,7 +400,8 @@ struct PidState {
   size_t stream = 0;  // index into the report's streams
   uint8_t type = 0;
   std::vector<BufferModel> models;
-  int current = -1;  // the model receiving the current PES; -1 before the first PES start
+  int current = -1;   // the model receiving the current PES; -1 before the first PES start
+  unsigned used = 0;  // a bit per model that has received a unit
   bool level_known = false;
   int probe_packets = 0;
 };
@@ -513,6 +514,13 @@ class Checker : public Finder {
     if (report_.pcr_count++ == 0) {
       stc_offset_ = value - atc_;
     } else {
+      // Arrival stamps and PCRs count the same 27 MHz clock: their distance stays put.
+      const int64_t drift = value - atc_ - *stc_offset_;
+      report_.largest_pcr_drift = std::max(report_.largest_pcr_drift, std::abs(drift));
+      if (std::abs(drift) > options_.max_pcr_drift) {
+        Fault(TsFault::kPcrDrift, index, PcrPid(),
+              Format("PCR %+lld ticks off the arrival clock", static_cast<long long>(drift)));
+      }
       const int64_t gap = value - last_pcr_;
       report_.largest_pcr_gap = std::max(report_.largest_pcr_gap, gap);
       if (gap < 0 || gap > options_.max_pcr_gap) {
@@ -638,17 +646,23 @@ class Checker : public Finder {
 
   void StartUnit(PidState& state, TsStream& stream, const Packet& packet, const PesHeader& pes,
                  uint64_t index) {
-    if (state.current >= 0)
+    if (state.current >= 0) {
       state.models[state.current].CompleteUnit({index, *this, stream, options_});
+    }
     if (!pes.dts) return;  // no time of its own: it continues the unit before
     const std::span<const uint8_t> es = packet.payload.subspan(pes.length);
     state.current = state.models.size() > 1 && !IsCoreUnit(state.type, es) ? 1 : 0;
     if (state.type == 0x80 && es.size() >= 4 && (es[2] & 0x0F) == 5) {
       state.models[0].SetParams(kLpcm192);
     }
-    if (stream.buffer_model.find(state.models[state.current].params().name) == std::string::npos) {
-      if (!stream.buffer_model.empty()) stream.buffer_model += " + ";
-      stream.buffer_model += state.models[state.current].params().name;
+    if (!(state.used & (1u << state.current))) {
+      state.used |= 1u << state.current;
+      stream.buffer_model.clear();
+      for (size_t m = 0; m < state.models.size(); ++m) {
+        if (!(state.used & (1u << m))) continue;
+        if (!stream.buffer_model.empty()) stream.buffer_model += " + ";
+        stream.buffer_model += state.models[m].params().name;
+      }
     }
     state.models[state.current].StartUnit(*pes.dts * 300, index);
   }
@@ -690,6 +704,8 @@ class Checker : public Finder {
 
 const char* TsFaultName(TsFault fault) {
   switch (fault) {
+    case TsFault::kUnreadable:
+      return "unreadable";
     case TsFault::kSize:
       return "size";
     case TsFault::kSync:
@@ -698,6 +714,8 @@ const char* TsFaultName(TsFault fault) {
       return "arrival order";
     case TsFault::kPcrGap:
       return "PCR gap";
+    case TsFault::kPcrDrift:
+      return "PCR drift";
     case TsFault::kPatGap:
       return "PAT gap";
     case TsFault::kPmtGap:
@@ -737,8 +755,9 @@ std::string TsReport::Text() const {
                 static_cast<unsigned long long>(pat_count), Ms(largest_pat_gap), pmt_pid,
                 static_cast<unsigned long long>(pmt_count), Ms(largest_pmt_gap),
                 static_cast<unsigned long long>(sit_count), most_rounds_without_sit);
-  out += Format("PCR 0x%04X %llu (largest gap %.3f ms), first elementary packet %lld\n", pcr_pid,
-                static_cast<unsigned long long>(pcr_count), Ms(largest_pcr_gap),
+  out += Format("PCR 0x%04X %llu (largest gap %.3f ms, drift %lld), first elementary packet %lld\n",
+                pcr_pid, static_cast<unsigned long long>(pcr_count), Ms(largest_pcr_gap),
+                static_cast<long long>(largest_pcr_drift),
                 first_elementary_packet == UINT64_MAX
                     ? -1LL
                     : static_cast<long long>(first_elementary_packet));
@@ -786,6 +805,7 @@ TsReport CheckTransportStream(const std::filesystem::path& m2ts,
   }
   Checker checker(options);
   std::ifstream in(m2ts, std::ios::binary);
+  if (!in) checker.Fault(TsFault::kUnreadable, 0, 0, "cannot open " + m2ts.string());
   std::vector<uint8_t> block(kAlignedUnit * 128);
   uint64_t size = 0;
   size_t held = 0;
@@ -802,6 +822,7 @@ TsReport CheckTransportStream(const std::filesystem::path& m2ts,
     held -= at;
     if (got == 0) break;
   }
+  if (in.bad()) checker.Fault(TsFault::kUnreadable, size / kPacket, 0, "read error");
   return checker.Finish(size);
 }
 

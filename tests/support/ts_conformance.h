@@ -18,10 +18,12 @@
 namespace tessel::test {
 
 enum class TsFault {
+  kUnreadable,        // the file cannot be opened or read to its end
   kSize,              // the file is no whole number of 6144-byte aligned units
   kSync,              // a packet without its 0x47 sync byte
   kArrivalOrder,      // an arrival time less than one packet interval after the previous one
   kPcrGap,            // two PCRs further apart than allowed, or no PCR at all
+  kPcrDrift,          // a PCR's distance from its packet's arrival time moved from the first one's
   kPatGap,            // two PATs further apart than allowed, or no PAT at all
   kPmtGap,            // the same for the PMT
   kSitGap,            // more PSI rounds without a SIT than allowed, or no SIT at all
@@ -38,6 +40,7 @@ struct TsCheckOptions {
   // Ticks between arrival times at least; 0: one packet interval at the recording rate.
   int64_t min_arrival_step = 0;
   int64_t max_pcr_gap = 2700000;  // 100 ms
+  int64_t max_pcr_drift = 27;     // ticks (1 us)
   int64_t max_psi_gap = 2538000;  // 94 ms, between PATs and between PMT section starts
   // A system packet due on a slot another packet has taken goes out on the next free one, so its
   // distance to the previous one can pass the period by a few packet intervals.
@@ -81,6 +84,7 @@ struct TsReport {
   uint16_t pcr_pid = 0;
   uint64_t first_elementary_packet = UINT64_MAX;
   int64_t largest_pcr_gap = 0;
+  int64_t largest_pcr_drift = 0;  // ticks
   int64_t largest_pat_gap = 0;
   int64_t largest_pmt_gap = 0;
   int most_rounds_without_sit = 0;

@@ -127,6 +127,32 @@ TEST(TsConformance, SeesTheFixtureStreams) {
   }
 }
 
+// The blank clip's PCR-only packets carry the counter of the packet after them, which repeats it:
+// counted over every packet the counter jumps (another tool finds five errors there), counted
+// over the packets with payload, as the standard has it, it runs without a gap.
+TEST(TsConformance, CountsContinuityOnPacketsWithPayloadOnly) {
+  const std::vector<uint8_t> b = ReadData("ts/emptyplaylist_01900.m2ts");
+  int jumps = 0, jumps_after_no_payload = 0, last = -1;
+  bool last_had_payload = true;
+  for (size_t i = 0; i < b.size() / 192; ++i) {
+    const uint8_t* ts = &b[i * 192 + 4];
+    if (((ts[1] & 0x1F) << 8 | ts[2]) != 0x1011) continue;
+    const int cc = ts[3] & 0x0F;
+    if (last >= 0 && cc != ((last + 1) & 0x0F)) {
+      ++jumps;
+      jumps_after_no_payload += !last_had_payload;
+    }
+    last = cc;
+    last_had_payload = (ts[3] & 0x10) != 0;
+  }
+  EXPECT_GE(jumps, 5);
+  EXPECT_EQ(jumps_after_no_payload, jumps);
+  const TsReport r = CheckTransportStream(DataPath("ts/emptyplaylist_01900.m2ts"));
+  EXPECT_EQ(r.Count(TsFault::kContinuity), 0u) << r.Text();
+  EXPECT_TRUE(r.ok()) << r.Text();
+  EXPECT_EQ(r.pcr_pid, 0x1011);
+}
+
 TEST(TsConformance, ReadsAFileAsItReadsTheBytes) {
   for (const fs::path& path : {DataPath("ts/multiclip_00002.m2ts"),
                                SharedFixtures() / "discs/disc-simple/BDMV/STREAM/00000.m2ts"}) {
@@ -136,6 +162,13 @@ TEST(TsConformance, ReadsAFileAsItReadsTheBytes) {
     EXPECT_EQ(CheckTransportStream(path, std::nullopt, PeerOptions()).Text(),
               CheckTransportStream(bytes, PeerOptions()).Text());
   }
+}
+
+TEST(TsConformance, SaysWhenTheFileIsMissing) {
+  TempDir dir;
+  const TsReport r = CheckTransportStream(dir / "missing.m2ts");
+  EXPECT_EQ(r.Count(TsFault::kUnreadable), 1u);
+  EXPECT_THAT(r.Text(), HasSubstr("cannot open"));
 }
 
 TEST(TsConformance, TakesTheRateFromTheClipInformation) {
@@ -187,6 +220,20 @@ void Nullify(std::vector<uint8_t>& b, size_t packet) {
 size_t Packets(const std::vector<uint8_t>& b) {
   return b.size() / 192;
 }
+// Moves the PCR of a packet that carries one by `ticks` (27 MHz).
+void ShiftPcr(std::vector<uint8_t>& b, size_t packet, int64_t ticks) {
+  uint8_t* c = &b[packet * 192 + 10];
+  int64_t value = (int64_t{c[0]} << 25 | int64_t{c[1]} << 17 | int64_t{c[2]} << 9 |
+                   int64_t{c[3]} << 1 | c[4] >> 7) *
+                      300 +
+                  ((c[4] & 1) << 8 | c[5]);
+  value += ticks;
+  const int64_t base = value / 300, ext = value % 300;
+  c[0] = static_cast<uint8_t>(base >> 25), c[1] = static_cast<uint8_t>(base >> 17);
+  c[2] = static_cast<uint8_t>(base >> 9), c[3] = static_cast<uint8_t>(base >> 1);
+  c[4] = static_cast<uint8_t>((base & 1) << 7 | 0x7E | ext >> 8), c[5] = static_cast<uint8_t>(ext);
+}
+
 // The index of the n-th packet (from 0) on `pid`.
 size_t NthOn(const std::vector<uint8_t>& b, uint16_t pid, int n) {
   for (size_t i = 0; i < Packets(b); ++i) {
@@ -233,6 +280,9 @@ TEST(TsConformance, FindsFaultsMadeIntoAFixtureClip) {
          for (int n = 5; n < 8; ++n) Nullify(b, NthOn(b, 0x1001, n));
        },
        {TsFault::kPcrGap}},
+      {"a PCR off its arrival time",
+       [](auto& b) { ShiftPcr(b, NthOn(b, 0x1001, 9), 30000); },
+       {TsFault::kPcrDrift}},
       {"a PAT missing",
        [](auto& b) { Nullify(b, NthOn(b, 0x0000, 10)); },
        {TsFault::kPatGap, TsFault::kContinuity}},
@@ -254,15 +304,23 @@ TEST(TsConformance, FindsFaultsMadeIntoAFixtureClip) {
       {"elementary packet before the first PCR",
        [](auto& b) {
          std::swap_ranges(b.begin() + 3 * 192 + 4, b.begin() + 4 * 192, b.begin() + 4 * 192 + 4);
+         ShiftPcr(b, 4, AtsAt(b, 4) - AtsAt(b, 3));  // the PCR keeps to its new arrival time
        },
        {TsFault::kLateSystemPacket}},
+      {"arrival times wrapping halfway (no fault)",
+       [](auto& b) {
+         const uint32_t shift = (1u << 30) - AtsAt(b, Packets(b) / 2);
+         for (size_t i = 0; i < Packets(b); ++i) SetAts(b, i, AtsAt(b, i) + shift);
+       },
+       {}},
       {"second half a second late",
        [](auto& b) {
          for (size_t i = Packets(b) / 2; i < Packets(b); ++i) {
            SetAts(b, i, AtsAt(b, i) + 13500000);
          }
        },
-       {TsFault::kUnitLate, TsFault::kPatGap, TsFault::kPmtGap}},
+       // The PCRs keep their values, so they now lie off the arrival clock.
+       {TsFault::kUnitLate, TsFault::kPatGap, TsFault::kPmtGap, TsFault::kPcrDrift}},
   };
   for (const Damage& c : cases) {
     SCOPED_TRACE(c.name);
@@ -285,7 +343,8 @@ TEST(TsConformance, FindsOverflowWhenArrivalIsSqueezed) {
     SetAts(bytes, i, first + static_cast<uint32_t>(i * kInterval));
   }
   const TsReport squeezed = CheckTransportStream(bytes, options);
-  EXPECT_EQ(Faults(squeezed), std::set<TsFault>{TsFault::kBufferOverflow}) << squeezed.Text();
+  EXPECT_EQ(Faults(squeezed), (std::set<TsFault>{TsFault::kBufferOverflow, TsFault::kPcrDrift}))
+      << squeezed.Text();
   EXPECT_GT(squeezed.Stream(0x1100)->overflows, clean.Stream(0x1100)->overflows + 100);
   EXPECT_GT(squeezed.Stream(0x1100)->peak_eb, 2 * clean.Stream(0x1100)->peak_eb);
 }
@@ -473,7 +532,8 @@ TEST(TsConformanceBuffers, PicksTheModelOfEachSubStream) {
   StreamBuilder b({{0x1100, 0x84}, {0x1101, 0x83}, {0x1A00, 0xA1}});
   uint32_t t = b.next();
   for (int i = 0; i < 3; ++i) {
-    b.Pes(0x1100, t, 20 * kInterval, 2 * kSecond90k + i, 100, i % 2 ? kEac3Head : kAc3Head);
+    // The E-AC-3 PID starts with its extension, the TrueHD one with its core.
+    b.Pes(0x1100, t, 20 * kInterval, 2 * kSecond90k + i, 100, i % 2 ? kAc3Head : kEac3Head);
     b.Pes(0x1101, b.next() + 10 * kInterval, 20 * kInterval, 2 * kSecond90k + i, 100,
           i % 2 ? kMlpHead : kAc3Head);
     b.Pes(0x1A00, b.next() + 10 * kInterval, 20 * kInterval, 2 * kSecond90k + i, 100, kEac3Head);

@@ -82,7 +82,8 @@ struct FrameHash {
   bool operator==(const FrameHash&) const = default;
 };
 // ffmpeg's `-c copy -f framemd5` of one PID of a transport stream (or of an elementary file,
-// with `pid` none): the size and hash of every access unit, without their times.
+// with `pid` none and its demuxer named: "h264", "mpegvideo", "vc1"): the size and hash of every
+// access unit, without their times.
 std::vector<FrameHash> FrameMd5(const std::filesystem::path& file,
                                 std::optional<uint16_t> pid = std::nullopt,
                                 const std::string& input_format = "");
@@ -129,7 +130,8 @@ struct BdClip {
 std::optional<BdClip> ReadClpiWithLibbluray(const std::filesystem::path& clpi);
 
 // Each entry point of the maps that is not a packet where ffprobe starts a K-flagged packet of the
-// same PID (position ÷ 192), as readable lines; empty when all are.
+// same PID (position ÷ 192), as readable lines; empty when all are. ffmpeg's VC-1 parser cuts the
+// units anew and leaves some without a position, so for VC-1 this says little.
 std::vector<std::string> EntryPointsOffKeyPackets(const BdClip& clip,
                                                   const std::vector<ProbeStream>& streams,
                                                   const std::vector<ProbePacket>& packets);

@@ -72,6 +72,23 @@ TEST(TsOracles, ProbeListsStreamsAndPackets) {
   EXPECT_THAT(codecs, ElementsAre("truehd", "ac3"));
 }
 
+TEST(TsOracles, ProbeGivesTheLanguages) {
+  TESSEL_SKIP_WITHOUT_TOOL("ffmpeg");
+  TESSEL_SKIP_WITHOUT_TOOL("ffprobe");
+  // The fixture's own muxer writes no language descriptors; ffmpeg's writes them.
+  TempDir dir;
+  const CommandResult r =
+      RunCommand({"ffmpeg", "-nostdin", "-v", "error", "-i", DataPath(kClip).string(), "-map", "0",
+                  "-c", "copy", "-metadata:s:a:0", "language=fra", "-f", "mpegts",
+                  "-mpegts_m2ts_mode", "1", (dir / "fra.m2ts").string()});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::vector<ProbeStream> streams = ProbeStreams(dir / "fra.m2ts");
+  ASSERT_EQ(streams.size(), 2u);
+  EXPECT_EQ(streams[0].language, "");
+  EXPECT_EQ(streams[1].language, "fra");
+  EXPECT_EQ(streams[1].codec, "ac3");
+}
+
 TEST(TsOracles, FfmpegReportsDamageOnly) {
   TESSEL_SKIP_WITHOUT_TOOL("ffmpeg");
   EXPECT_EQ(FfmpegCopyErrors(DataPath(kClip)), "");
@@ -116,6 +133,32 @@ TEST(TsOracles, DemuxGivesBackTheSourceBytes) {
   EXPECT_EQ(in_clip.size(), 48u);
   EXPECT_EQ(FrameMd5(dir / "video.264", std::nullopt, "h264"), in_clip);
   EXPECT_EQ(in_clip.front().size, 40038);
+}
+
+// On the fixture disc with every audio coding, each demux equals the file the disc was made from,
+// the two parts on the TrueHD PID included.
+TEST(TsOracles, DemuxOfEveryAudioCodingGivesBackItsSource) {
+  TESSEL_SKIP_WITHOUT_TOOL("ffmpeg");
+  const fs::path clip = SharedFixtures() / "discs/disc-audio-zoo/BDMV/STREAM/00000.m2ts";
+  if (!fs::exists(clip)) GTEST_SKIP() << "shared fixture discs missing";
+  struct Case {
+    uint16_t pid;
+    int stream_of_pid;
+    const char* format;
+    const char* source;
+  };
+  const Case cases[] = {
+      {0x1100, 0, "ac3", "ac3_51_448k_5s.ac3"}, {0x1101, 0, "eac3", "eac3_51_384k.eac3"},
+      {0x1102, 0, "dts", "dts_51_768k.dts"},    {0x1103, 0, "truehd", "truehd_51.thd"},
+      {0x1103, 1, "ac3", "ac3_51_448k_5s.ac3"}, {0x1A00, 0, "eac3", "eac3_20_128k.eac3"},
+  };
+  TempDir dir;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.source);
+    const fs::path out = dir / ("out." + std::string(c.format));
+    ASSERT_EQ(FfmpegDemux(clip, c.pid, c.format, out, c.stream_of_pid), "");
+    EXPECT_TRUE(ReadFile(out) == ReadFile(SharedFixtures() / "es" / c.source));
+  }
 }
 
 TEST(TsOracles, LibblurayReadsTheClipInformation) {

@@ -1,0 +1,49 @@
+// The main view: "M2ts View" shows the clip chosen in the clip tree, "Mpls View" the playlist
+// chosen in the playlist tree. It holds plain pointers into the disc and is emptied before the
+// disc changes.
+#pragma once
+
+#include <QTabWidget>
+
+#include "model/bd_disc.h"
+#include "ui/m2ts_view.h"
+#include "ui/mpls_view.h"
+
+namespace tessel::ui {
+
+class CTesselView : public QTabWidget {
+  Q_OBJECT
+
+ public:
+  enum Tab { kM2tsTab = 0, kMplsTab = 1 };
+
+  explicit CTesselView(QWidget* parent = nullptr);
+
+  // The disc whose objects are shown; null empties every list.
+  void SetDisc(const CBDDisc* disc);
+  // Shows the object in its tab; `switch_tab` also brings that tab to the front.
+  void ShowObject(const CNamedObject* object, bool switch_tab);
+  // The model changed: every list reads it again.
+  void Refresh();
+
+  const CClpiObject* shown_clip() const { return clip_; }
+  const CMplsObject* shown_playlist() const { return playlist_; }
+  CM2tsView* m2ts_view() const { return m2ts_; }
+  CMplsView* mpls_view() const { return mpls_; }
+
+ signals:
+  // The shown clip or the active tab changed (the window title follows).
+  void shownChanged();
+
+ private:
+  void ShowClip(const CClpiObject* clip);
+  void ShowPlaylist(const CMplsObject* playlist);
+
+  const CBDDisc* disc_ = nullptr;
+  const CClpiObject* clip_ = nullptr;
+  const CMplsObject* playlist_ = nullptr;
+  CM2tsView* m2ts_;
+  CMplsView* mpls_;
+};
+
+}  // namespace tessel::ui
