@@ -2,8 +2,6 @@
 // by `tests/data/make-es-video.sh bench` (1 GiB in the temporary folder); another file may be named
 // in TESSEL_BENCH_H264. The ratio of the two rates is the figure of merit (target: at least 0.5).
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -12,6 +10,7 @@
 
 #include "es/h264.h"
 #include "platform/files.h"
+#include "read_file_bench.h"
 
 namespace {
 
@@ -22,20 +21,8 @@ std::string BenchFile() {
 
 // What `cat FILE > /dev/null` does: read in large blocks and drop them.
 void BM_ReadFile(benchmark::State& state) {
-  const std::string path = BenchFile();
-  if (!std::filesystem::exists(path)) {
-    state.SkipWithError("no benchmark input; run tests/data/make-es-video.sh bench");
-    return;
-  }
-  std::vector<char> buffer(size_t{128} << 10);
-  uint64_t total = 0;
-  for (auto _ : state) {
-    const int fd = ::open(path.c_str(), O_RDONLY);
-    ssize_t n = 0;
-    while ((n = ::read(fd, buffer.data(), buffer.size())) > 0) total += static_cast<uint64_t>(n);
-    ::close(fd);
-  }
-  state.SetBytesProcessed(static_cast<int64_t>(total));
+  tessel::bench::ReadFileRate(state, BenchFile(),
+                              "no benchmark input; run tests/data/make-es-video.sh bench");
 }
 
 void BM_AnalyzeH264(benchmark::State& state) {

@@ -113,6 +113,31 @@ bool ReadFully(int fd, uint8_t* data, size_t size, uint64_t offset) {
   return true;
 }
 
+constexpr size_t kReadAheadSize = 1u << 20;
+
+// Reads the current unit into the buffer: small units through the read-ahead block, larger ones
+// straight from the file. False on a read error or a file shorter than it was.
+bool ReadUnitBytes(SEsReader& r) {
+  const SAuEntry& unit = r.current;
+  if (unit.size >= kReadAheadSize) {
+    return ReadFully(r.source_fd, r.buffer.data(), unit.size, unit.offset);
+  }
+  const bool held =
+      unit.offset >= r.block_offset && unit.offset + unit.size <= r.block_offset + r.block.size();
+  if (!held) {
+    const size_t n =
+        static_cast<size_t>(std::min<uint64_t>(kReadAheadSize, r.source_size - unit.offset));
+    r.block.resize(n);
+    r.block_offset = unit.offset;
+    if (!ReadFully(r.source_fd, r.block.data(), n, unit.offset)) {
+      r.block.clear();
+      return false;
+    }
+  }
+  std::memcpy(r.buffer.data(), r.block.data() + (unit.offset - r.block_offset), unit.size);
+  return true;
+}
+
 // A unit that cannot be read shows the file error (or, at the end of the file, the read error
 // of the analysis) after the path.
 void ReportReadError(const std::filesystem::path& path) {
@@ -296,6 +321,7 @@ bool ReadNextUnit(SEsReader& r, bool& failed) {
   r.left = 0;
   if (r.Empty() || r.next > r.last) {
     std::vector<uint8_t>().swap(r.buffer);
+    std::vector<uint8_t>().swap(r.block);
     return false;
   }
   const auto entry = r.info.GetAu(r.next);
@@ -311,7 +337,7 @@ bool ReadNextUnit(SEsReader& r, bool& failed) {
   }
   r.current = *entry;
   if (r.buffer.size() < r.current.size) r.buffer.resize(r.current.size);
-  if (!ReadFully(r.source_fd, r.buffer.data(), r.current.size, r.current.offset)) {
+  if (!ReadUnitBytes(r)) {
     ReportReadError(r.source_path);
     failed = true;
     return false;

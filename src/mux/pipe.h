@@ -95,6 +95,9 @@ struct SEsReader {
   // The current unit's bytes; the buffer only grows, bounded by the largest unit read.
   std::vector<uint8_t> buffer;
   uint32_t read_pos = 0;
+  // Source bytes read ahead, so that small units (audio) cost no system call each.
+  std::vector<uint8_t> block;
+  uint64_t block_offset = 0;
 
   TransportPacket ts;  // its PES header is the stream's template, set on the first packet
   bool pes_ready = false;
