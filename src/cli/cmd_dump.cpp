@@ -74,7 +74,7 @@ JobResult RunDump(const std::string& path, bool json, const GlobalOptions& optio
   }
   DumpArchive archive;
   if (!kind->dump(data, archive, &error)) {
-    ShowMessage(Format(LoadString(5071), path.c_str()) + "\n" + error);
+    ShowMessage(Format(LoadString(string_id::kParseError), path.c_str()) + "\n" + error);
     return JobResult::kFailed;
   }
   if (json) {

@@ -1,6 +1,5 @@
 #include "cli/dump_json.h"
 
-#include <cstdlib>
 #include <vector>
 
 namespace tessel::cli {
@@ -24,11 +23,7 @@ void AddMember(Json& object, const std::string& name, Json value) {
 }
 
 Json FieldValue(const DumpLine& line) {
-  if (line.numeric) {
-    char* end = nullptr;
-    const long long n = std::strtoll(line.value.c_str(), &end, 10);
-    if (end && *end == '\0' && !line.value.empty()) return n;
-  }
+  if (line.numbers.size() == 1) return line.numbers.front();
   return line.value;
 }
 
@@ -67,15 +62,9 @@ Json DumpToJson(const DumpArchive& archive) {
         stack.push_back({line.depth + 1, &list.back()});
         break;
       }
-      case DumpLine::Kind::kPair: {
-        Json pair = Json::array();
-        for (const std::string& part : {line.value.substr(0, line.value.find(',')),
-                                        line.value.substr(line.value.find(',') + 1)}) {
-          pair.push_back(std::strtoll(part.c_str(), nullptr, 10));
-        }
-        ListOf(parent, line.name).push_back(std::move(pair));
+      case DumpLine::Kind::kPair:
+        ListOf(parent, line.name).push_back(Json(line.numbers));
         break;
-      }
     }
   }
   return root;

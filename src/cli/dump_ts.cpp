@@ -15,42 +15,7 @@
 namespace tessel::cli {
 namespace {
 
-using nlohmann::json;
-
-// The lines of a dump as nested JSON: headings become objects, elements arrays of objects.
-json ArchiveToJson(const std::vector<DumpLine>& lines) {
-  json root = json::object();
-  struct Level {
-    size_t child_depth;
-    json* node;
-  };
-  std::vector<Level> stack = {{0, &root}};
-  for (const DumpLine& line : lines) {
-    while (stack.size() > 1 && stack.back().child_depth > line.depth) stack.pop_back();
-    json& node = *stack.back().node;
-    switch (line.kind) {
-      case DumpLine::Kind::kField:
-        node[line.name] = line.numeric ? json::parse(line.value, nullptr, false) : json(line.value);
-        if (node[line.name].is_discarded()) node[line.name] = line.value;
-        break;
-      case DumpLine::Kind::kHeading:
-        node[line.name] = json::object();
-        stack.push_back({line.depth + 1, &node[line.name]});
-        break;
-      case DumpLine::Kind::kElement: {
-        json& list = node[line.name];
-        if (!list.is_array()) list = json::array();
-        list.push_back(json::object());
-        stack.push_back({line.depth + 1, &list.back()});
-        break;
-      }
-      case DumpLine::Kind::kPair:
-        node[std::to_string(line.index)] = line.value;
-        break;
-    }
-  }
-  return root;
-}
+using json = nlohmann::ordered_json;
 
 void DumpTables(const TsSummary& s, DumpArchive& archive) {
   if (s.Pat.Record) {
@@ -95,7 +60,7 @@ json TableToJson(const TableSummary<T>& table,
   if (!table.Record) return nullptr;
   DumpArchive archive;
   dump(*table.Record, "", archive);
-  json j = ArchiveToJson(archive.lines());
+  json j = DumpToJson(archive);
   j["SectionCount"] = table.SectionCount;
   j["CrcErrors"] = table.CrcErrors;
   return j;

@@ -63,26 +63,27 @@ std::vector<uint8_t> ChooseEpStreamTypes(std::span<const uint16_t> pids, uint8_t
   for (size_t i = 0; i < pids.size(); ++i) {
     const int stream_class = StreamClassOfPid(pids[i]);
     if (stream_class == kClassPrimaryVideo || stream_class == kClassSecondaryVideo) {
-      types[i] = 1;
+      types[i] = ep_stream_type::kVideo;
       video = true;
     }
   }
   if (video || pids.empty()) return types;
   const int first = StreamClassOfPid(pids[0]);
-  if (application_type == 4) {
-    types[0] = 3;
-  } else if (application_type == 7) {
+  if (application_type == application_type::kBrowsableSlideshowSub) {
+    types[0] = ep_stream_type::kAudio;
+  } else if (application_type == application_type::kElementaryStreams) {
     const auto last_secondary_audio = std::find_if(pids.rbegin(), pids.rend(), [](uint16_t pid) {
       return StreamClassOfPid(pid) == kClassSecondaryAudio;
     });
     if (first == kClassPrimaryAudio) {
-      types[0] = 3;
+      types[0] = ep_stream_type::kAudio;
     } else if (last_secondary_audio != pids.rend()) {
-      types[static_cast<size_t>(pids.rend() - last_secondary_audio) - 1] = 4;
+      types[static_cast<size_t>(pids.rend() - last_secondary_audio) - 1] =
+          ep_stream_type::kSecondaryAudio;
     } else if (first == kClassPresentationGraphics) {
-      types[0] = 6;
+      types[0] = ep_stream_type::kPresentationGraphics;
     } else if (first == kClassInteractiveGraphics) {
-      types[0] = 7;
+      types[0] = ep_stream_type::kInteractiveGraphics;
     }
   }
   return types;

@@ -27,13 +27,24 @@ struct ATC_DELTA_ENTRY {
   uint8_t ClipCodecId[4] = {'M', '2', 'T', 'S'};
 };
 
+// ApplicationType of a clip: what its transport stream serves.
+namespace application_type {
+inline constexpr uint8_t kMovie = 1;
+inline constexpr uint8_t kTimeBasedSlideshow = 2;
+inline constexpr uint8_t kBrowsableSlideshow = 3;
+inline constexpr uint8_t kBrowsableSlideshowSub = 4;  // the sound of a browsable slideshow
+inline constexpr uint8_t kInteractiveGraphicsMenu = 5;
+inline constexpr uint8_t kTextSubtitle = 6;
+inline constexpr uint8_t kElementaryStreams = 7;  // a sub-path of one or more elementary streams
+}  // namespace application_type
+
 struct ClipInfo {
   static constexpr size_t kReservedSize = 128;
   static constexpr uint8_t kMakerMagic[4] = {'K', 'A', 'V', 'O'};
 
   uint32_t Length = 0;  // as read; recomputed on writing
   uint8_t ClipStreamType = 1;
-  uint8_t ApplicationType = 1;
+  uint8_t ApplicationType = application_type::kMovie;
   bool IsAtcDelta = false;  // as read; written as whether delta entries are held
   uint32_t TsRecordingRate = 6000000;
   uint32_t NumberOfSourcePackets = 0;

@@ -23,9 +23,10 @@ struct DumpLine {
   Kind kind = Kind::kField;
   size_t depth = 0;  // prefix length: one blank per nesting level
   std::string name;
-  int index = -1;        // list position for kElement and kPair
-  std::string value;     // the value as printed
-  bool numeric = false;  // the value prints as a plain decimal number
+  int index = -1;     // list position for kElement and kPair
+  std::string value;  // the value as printed
+  // The values themselves where they print as plain decimals: one for a field, two for a pair.
+  std::vector<int64_t> numbers;
 };
 
 class DumpArchive {
@@ -74,7 +75,8 @@ class DumpArchive {
 
  private:
   void Emit(DumpLine line, const std::string& text);
-  void Field(std::string_view prefix, std::string_view name, std::string value, bool numeric);
+  void Field(std::string_view prefix, std::string_view name, std::string value,
+             std::vector<int64_t> numbers);
   void Mark(DumpLine::Kind kind, std::string_view prefix, std::string_view name, int index,
             const std::string& text);
 

@@ -15,7 +15,6 @@ constexpr uint32_t kMaxFineEntries = 0x3FFFF;   // 18-bit count and fine referen
 constexpr size_t kMaxStreams = 0xFF;
 constexpr uint64_t kPtsMask = (uint64_t{1} << 33) - 1;
 constexpr uint32_t kFineSpnMask = 0x1FFFF;  // the 17 low bits a fine entry holds
-constexpr uint8_t kVideoEpStreamType = 1;
 constexpr uint32_t kSourcePacketSize = 192;
 
 // Upper size bounds (exclusive) of the I-picture end classes 1..6; anything larger is class 7.
@@ -83,7 +82,7 @@ bool WriteStreamMap(ByteWriter& w, const STREAM_PID_ENTRY& entry, EpStreamLayout
   }
   w.PatchU32(fine_address_at, static_cast<uint32_t>(w.pos() - start));
   for (const KEY_POINT_INFO& point : entry.KeyPoints) {
-    const uint32_t i_end = entry.EpStreamType == kVideoEpStreamType ? IEndClass(point) : 0;
+    const uint32_t i_end = entry.EpStreamType == ep_stream_type::kVideo ? IEndClass(point) : 0;
     w.U32((i_end & 7) << 28 | static_cast<uint32_t>((point.Pts >> 9) & 0x7FF) << 17 |
           (point.SpnStart & kFineSpnMask));
   }

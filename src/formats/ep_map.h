@@ -16,6 +16,16 @@
 
 namespace tessel {
 
+// EpStreamType: the kind of stream a map entry serves.
+namespace ep_stream_type {
+inline constexpr uint8_t kVideo =
+    1;  // primary or secondary video; the only kind with I-end classes
+inline constexpr uint8_t kAudio = 3;
+inline constexpr uint8_t kSecondaryAudio = 4;
+inline constexpr uint8_t kPresentationGraphics = 6;
+inline constexpr uint8_t kInteractiveGraphics = 7;
+}  // namespace ep_stream_type
+
 // One entry point of a stream.
 struct KEY_POINT_INFO {
   int32_t Ordinal = 0;      // access unit position in the stream; 0 when read from a file
@@ -29,7 +39,7 @@ using CKpiFolder = std::vector<KEY_POINT_INFO>;
 // One stream of the map with its key points. Counts and address are recomputed on writing.
 struct STREAM_PID_ENTRY {
   uint16_t StreamPid = 0;
-  uint8_t EpStreamType = 1;
+  uint8_t EpStreamType = ep_stream_type::kVideo;
   uint16_t NumberOfCoarseEntries = 0;
   uint32_t NumberOfFineEntries = 0;
   uint32_t EpMapForOneStreamStartAddress = 0;  // from the first byte of the map

@@ -18,6 +18,13 @@
 
 namespace tessel {
 
+// ConnectionCondition of a play item or sub-play item: how it joins the one before it.
+namespace connection_condition {
+inline constexpr uint8_t kNonSeamless = 1;
+inline constexpr uint8_t kSeamlessWithCleanBreak = 5;
+inline constexpr uint8_t kSeamlessWithoutBreak = 6;
+}  // namespace connection_condition
+
 struct ANGLE_CLIP_ENTRY {
   uint8_t ClipInformationFileName[5] = {'0', '0', '0', '0', '0'};
   uint8_t ClipCodecIdentifier[4] = {'M', '2', 'T', 'S'};
@@ -40,7 +47,7 @@ struct PLAY_ITEM {
   uint16_t Length = 0;  // as read; recomputed on writing
   uint8_t ClipInformationFileName[5] = {'0', '0', '0', '0', '0'};
   uint8_t ClipCodecIdentifier[4] = {'M', '2', 'T', 'S'};
-  uint8_t ConnectionCondition = 1;
+  uint8_t ConnectionCondition = connection_condition::kNonSeamless;
   uint8_t RefToSTC_ID = 0;
   uint32_t InTime = 0;   // 45 kHz
   uint32_t OutTime = 0;  // 45 kHz
@@ -61,7 +68,7 @@ struct SUB_PLAY_ITEM {
   uint16_t Length = 0;  // as read; recomputed on writing
   uint8_t ClipInformationFileName[5] = {'0', '0', '0', '0', '0'};
   uint8_t ClipCodecIdentifier[4] = {'M', '2', 'T', 'S'};
-  uint8_t ConnectionCondition = 1;
+  uint8_t ConnectionCondition = connection_condition::kNonSeamless;
   uint8_t RefToSTC_ID = 0;
   uint32_t InTime = 0;
   uint32_t OutTime = 0;

@@ -167,7 +167,7 @@ bool ReadPat(std::span<const uint8_t> section, PAT& pat) {
     const uint16_t number = body.U16();
     pat.Programs.push_back({number, static_cast<uint16_t>(body.U16() & 0x1FFF)});
   }
-  return complete && body.ok() && body.remaining() == 0 && pat.TableId == 0x00;
+  return complete && body.ok() && body.remaining() == 0 && pat.TableId == table_id::kPat;
 }
 
 size_t WritePmt(ByteWriter& out, PMT& pmt) {
@@ -205,7 +205,7 @@ bool ReadPmt(std::span<const uint8_t> section, PMT& pmt) {
     if (!ReadEsi(body, esi)) return false;
     pmt.Streams.push_back(std::move(esi));
   }
-  return complete && body.ok() && info.ok() && pmt.TableId == 0x02;
+  return complete && body.ok() && info.ok() && pmt.TableId == table_id::kPmt;
 }
 
 size_t WriteSit(ByteWriter& out, SIT& sit) {
@@ -256,7 +256,7 @@ bool ReadSit(std::span<const uint8_t> section, SIT& sit) {
   sit.ServiceLoopLength = v & 0x0FFF;
   sit.ServiceDescriptors = body.Vector(sit.ServiceLoopLength);
   sit.MoreServices = body.Vector(body.remaining());
-  return complete && body.ok() && info.ok() && sit.TableId == 0x7F;
+  return complete && body.ok() && info.ok() && sit.TableId == table_id::kSit;
 }
 
 void DumpPat(const PAT& pat, std::string_view prefix, DumpArchive& archive) {

@@ -28,13 +28,20 @@ bool SectionCrcOk(std::span<const uint8_t> section);
 // Total bytes of the section that starts at `bytes` (3 + SectionLength); 0 when under 3 bytes.
 size_t SectionTotalSize(std::span<const uint8_t> bytes);
 
+// table_id of the sections a Blu-ray transport stream carries.
+namespace table_id {
+inline constexpr uint8_t kPat = 0x00;
+inline constexpr uint8_t kPmt = 0x02;
+inline constexpr uint8_t kSit = 0x7F;
+}  // namespace table_id
+
 struct PI {
   uint16_t ProgramNumber = 0;
   uint16_t PID = 0;  // 13 bits: the network PID for program 0, else the program map PID
 };
 
 struct PAT {
-  uint8_t TableId = 0x00;
+  uint8_t TableId = table_id::kPat;
   bool SectionSyntaxIndicator = true;
   bool PrivateIndicator = false;
   uint16_t SectionLength = 0;
@@ -56,7 +63,7 @@ struct CopyControlDescriptor {
 };
 
 struct PMT {
-  uint8_t TableId = 0x02;
+  uint8_t TableId = table_id::kPmt;
   bool SectionSyntaxIndicator = true;
   bool PrivateIndicator = false;
   uint16_t SectionLength = 0;
@@ -83,7 +90,7 @@ struct PartialTransportStreamDescriptor {
 };
 
 struct SIT {
-  uint8_t TableId = 0x7F;
+  uint8_t TableId = table_id::kSit;
   bool SectionSyntaxIndicator = true;
   bool PrivateIndicator = true;  // reserved_future_use: 1
   uint16_t SectionLength = 0;

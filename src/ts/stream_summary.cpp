@@ -72,16 +72,16 @@ class Summarizer {
 
  private:
   void Section(uint16_t id, std::span<const uint8_t> section) {
-    const uint8_t table_id = section[0];
-    if (id == pid::kPat && table_id == 0x00) {
+    const uint8_t table = section[0];
+    if (id == pid::kPat && table == table_id::kPat) {
       const bool first = !summary_.Pat.Record;
       KeepSection(summary_.Pat, section, ReadPat);
       if (first && summary_.Pat.Record) {
         for (const PI& program : summary_.Pat.Record->Programs) psi_pids_[program.PID];
       }
-    } else if (id == pid::kSit && table_id == 0x7F) {
+    } else if (id == pid::kSit && table == table_id::kSit) {
       KeepSection(summary_.Sit, section, ReadSit);
-    } else if (table_id == 0x02) {
+    } else if (table == table_id::kPmt) {
       KeepSection(summary_.Pmt, section, ReadPmt);
     }
   }

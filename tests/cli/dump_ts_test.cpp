@@ -4,9 +4,13 @@
 
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <span>
 #include <string>
+#include <vector>
 
 #include "support/test_support.h"
+#include "ts/psi.h"
+#include "ts/ts_packet.h"
 
 namespace tessel::cli {
 namespace {
@@ -51,6 +55,43 @@ TEST(DumpTsTest, JsonHasTablesAndPerPidStatistics) {
   for (const json& pid : j["Pids"]) packets += pid["PacketCount"].get<uint64_t>();
   EXPECT_EQ(packets, 1000u);
   EXPECT_EQ(j["Pids"][0]["Pid"], 0);
+}
+
+// The summary's JSON keeps the dump's order and every repeated name: two descriptors of one tag
+// on a stream both survive.
+TEST(DumpTsTest, JsonKeepsOrderAndRepeatedNames) {
+  PMT pmt;
+  ESI& stream = pmt.Streams.emplace_back();
+  stream.StreamType = 0x90;
+  stream.ElementaryPid = 0x1200;
+  stream.OtherDescriptors = {{0x42, {1, 2}}, {0x42, {3}}};
+  ByteWriter section;
+  ASSERT_GT(WritePmt(section, pmt), 0u);
+  std::vector<uint8_t> file(32 * kSourcePacketSize);
+  for (size_t i = 0; i < 32; ++i) {
+    const auto packet = std::span(file).subspan(i * kSourcePacketSize).first<kSourcePacketSize>();
+    if (i == 0) {
+      ASSERT_TRUE(FillSectionPacket(packet, Ticks27M(0), section.bytes(), 0, pid::kPmt, 0));
+    } else {
+      ASSERT_TRUE(FillSourcePacket(packet, Ticks27M(846 * i), TransportPacket{}, {}));
+    }
+  }
+  test::TempDir dir;
+  std::ofstream(dir / "repeated.m2ts", std::ios::binary)
+      .write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
+
+  GlobalOptions options;
+  options.quiet = true;
+  testing::internal::CaptureStdout();
+  ASSERT_EQ(DumpTransportStream(dir / "repeated.m2ts", true, options), 0);
+  const auto j = nlohmann::ordered_json::parse(testing::internal::GetCapturedStdout());
+  const auto& table = j["PMT"];
+  ASSERT_TRUE(table.is_object());
+  EXPECT_EQ(table.begin().key(), "TableId");
+  EXPECT_EQ(table["SectionLength"], pmt.SectionLength);
+  const auto& descriptors = table["Stream"][0]["Descriptor 0x42"];
+  ASSERT_TRUE(descriptors.is_array());
+  EXPECT_EQ(descriptors, nlohmann::ordered_json::parse(R"(["01 02", "03"])"));
 }
 
 TEST(DumpTsTest, TextNamesEveryPart) {

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <vector>
+
 namespace tessel {
 namespace {
 
@@ -45,7 +48,12 @@ TEST(DumpArchive, EveryLineFormat) {
             " Reserved: 0x00 01 02 03 0A 0B 0C FF\n");
   ASSERT_EQ(ar.lines().size(), 16u);
   EXPECT_EQ(ar.lines()[0].value, "-3");
-  EXPECT_TRUE(ar.lines()[0].numeric);
+  EXPECT_EQ(ar.lines()[0].numbers, std::vector<int64_t>{-3});
+  // Numbers travel as numbers, not as text to parse back; hex and names stay text.
+  EXPECT_EQ(ar.lines()[1].numbers, std::vector<int64_t>{4294967295});
+  EXPECT_TRUE(ar.lines()[2].numbers.empty());
+  EXPECT_TRUE(ar.lines()[5].numbers.empty());
+  EXPECT_EQ(ar.lines()[14].numbers, (std::vector<int64_t>{10, 20}));
   EXPECT_EQ(ar.lines()[10].kind, DumpLine::Kind::kElement);
   EXPECT_EQ(ar.lines()[10].index, 0);
 }

@@ -32,6 +32,20 @@ INSTANTIATE_TEST_SUITE_P(
                       Expected{32782,
                                "Batch add tracks to m2ts using filename\nBatch add tracks"}));
 
+// The named ids are the texts they are named after.
+TEST(StringTable, NamedIdsHoldTheirTexts) {
+  const Expected cases[] = {
+      {string_id::kPlaylistList, "Mpls(s)"},
+      {string_id::kClipList, "M2ts(s)"},
+      {string_id::kPlaylist, "Mpls"},
+      {string_id::kClip, "M2ts"},
+      {string_id::kParseError, "Stream parse error:\n%s"},
+      {string_id::kNoPlaylist, "has no corresponding mpls file! "},
+      {string_id::kNoClip, "has no corresponding clpi file ! "},
+  };
+  for (const Expected& c : cases) EXPECT_STREQ(LoadString(c.id), c.text) << c.id;
+}
+
 TEST(StringTable, UnknownIdGivesEmptyText) {
   EXPECT_STREQ(LoadString(0), "");
   EXPECT_STREQ(LoadString(-1), "");
