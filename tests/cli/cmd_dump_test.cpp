@@ -11,33 +11,17 @@
 #include <string>
 
 #include "platform/files.h"
+#include "support/run_tessel.h"
 #include "support/test_support.h"
 
 namespace tessel {
 namespace {
 
-struct Outcome {
-  int exit_code;
-  std::string out;
-  std::string err;
-};
+using Outcome = test::TesselRun;
+using test::Quoted;
 
 Outcome RunTessel(const std::string& arguments) {
-  const test::TempDir dir;
-  const std::string command = std::string(TESSEL_EXE) + " " + arguments + " >" +
-                              (dir / "out").string() + " 2>" + (dir / "err").string();
-  const int status = std::system(command.c_str());
-  auto slurp = [](const std::filesystem::path& path) {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-  };
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp(dir / "out"), slurp(dir / "err")};
-}
-
-std::string Quoted(const std::filesystem::path& path) {
-  return "'" + path.string() + "'";
+  return test::RunTesselIn({}, arguments);
 }
 
 TEST(DumpCommand, PrintsThePlaylistDump) {

@@ -1,0 +1,42 @@
+// Runs the `tessel` program of the build (TESSEL_EXE) with arguments, in an optional working
+// folder, and keeps its exit code, standard output and standard error apart.
+#pragma once
+
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "support/test_support.h"
+
+namespace tessel::test {
+
+struct TesselRun {
+  int exit_code = -1;
+  std::string out;
+  std::string err;
+};
+
+inline std::string Quoted(const std::filesystem::path& path) {
+  return "'" + path.string() + "'";
+}
+
+inline TesselRun RunTesselIn(const std::filesystem::path& folder, const std::string& arguments) {
+  const TempDir dir;
+  std::string command = std::string(TESSEL_EXE) + " " + arguments + " >" + Quoted(dir / "out") +
+                        " 2>" + Quoted(dir / "err") + " </dev/null";
+  if (!folder.empty()) command = "cd " + Quoted(folder) + " && " + command;
+  const int status = std::system(command.c_str());
+  auto slurp = [](const std::filesystem::path& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+  };
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp(dir / "out"), slurp(dir / "err")};
+}
+
+}  // namespace tessel::test
