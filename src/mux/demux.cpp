@@ -205,6 +205,7 @@ bool SPcmTrackFile::StartFile() {
   data_start_ = out.size();
   Put(out.bytes());
   block_.resize(format.block_align);
+  sources_ = WaveChannelSources(assignment_, channels_);
   return true;
 }
 
@@ -212,19 +213,18 @@ void SPcmTrackFile::Convert() {
   const size_t block = block_.size();
   const size_t whole = pending_.size() / block * block;
   if (whole == 0) return;
-  const std::vector<uint16_t> from = WaveChannelSources(assignment_, channels_);
-  std::vector<uint8_t> out(whole);
+  converted_.resize(whole);
   for (size_t at = 0; at < whole; at += block) {
     const uint8_t* in = pending_.data() + at;
-    for (uint16_t c = 0; c < channels_; ++c) {
-      const uint8_t* s = in + from[c] * bytes_per_sample_;
-      uint8_t* d = out.data() + at + c * bytes_per_sample_;
+    uint8_t* d = converted_.data() + at;
+    for (uint16_t c = 0; c < channels_; ++c, d += bytes_per_sample_) {
+      const uint8_t* s = in + sources_[c] * bytes_per_sample_;
       // Big-endian on the disc, little-endian in the file.
       for (uint16_t b = 0; b < bytes_per_sample_; ++b) d[b] = s[bytes_per_sample_ - 1 - b];
     }
   }
   pending_.erase(pending_.begin(), pending_.begin() + static_cast<ptrdiff_t>(whole));
-  Put(out);
+  Put(converted_);
 }
 
 bool SPcmTrackFile::Finish() {

@@ -102,6 +102,8 @@ class SPcmTrackFile : public STrackFile {
   uint64_t data_start_ = 0;
   std::vector<uint8_t> pending_;  // samples of a block cut by a packet boundary
   std::vector<uint8_t> block_;
+  std::vector<uint16_t> sources_;  // for each WAVE channel, its disc channel
+  std::vector<uint8_t> converted_;
 };
 
 // PG and IG segment files: each PES packet after a 10-byte header ("PG" or "IG", PTS, DTS).
