@@ -26,9 +26,8 @@ void PutU32Be(uint8_t* out, uint32_t v) {
   out[3] = static_cast<uint8_t>(v);
 }
 
-// A RIFF size field: sizes past 4 GiB cannot be told, and are given as the largest value.
 std::array<uint8_t, 4> RiffSize(uint64_t size) {
-  const uint32_t v = static_cast<uint32_t>(std::min(size, kMaxChunkField));
+  const uint32_t v = RiffSizeField(size);
   return {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v >> 16),
           static_cast<uint8_t>(v >> 24)};
 }
@@ -122,6 +121,10 @@ int64_t RelativeTime(uint64_t t, uint64_t base) {
 }
 
 }  // namespace
+
+uint32_t RiffSizeField(uint64_t size) {
+  return static_cast<uint32_t>(std::min(size, kMaxChunkField));
+}
 
 STrackFile::STrackFile(std::unique_ptr<CByteSink> sink, size_t buffer_size)
     : sink_(std::move(sink)), capacity_(buffer_size) {

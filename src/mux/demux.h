@@ -79,6 +79,10 @@ class SDtsHdTrackFile : public STrackFile {
   using STrackFile::STrackFile;
 };
 
+// A RIFF size field: sizes past 4 GiB cannot be told, and are given as the largest value rather
+// than wrapped.
+uint32_t RiffSizeField(uint64_t size);
+
 // LPCM to a WAVE file: the header from the first LPCM header, samples turned little-endian and
 // into the channel order of the WAVE channel mask.
 class SPcmTrackFile : public STrackFile {
