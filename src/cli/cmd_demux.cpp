@@ -87,7 +87,7 @@ std::optional<ClipSource> LocateClip(const DemuxOptions& options) {
   }
   clip.stream_path = options.source;
   clip.number = FileNumberFromName(source.stem().string());
-  const fs::path stream_folder = source.parent_path();
+  const fs::path stream_folder = fs::absolute(source).parent_path();
   if (clip.number >= 0 && EqualsNoCase(stream_folder.filename().string(), "STREAM")) {
     std::string bdmv = stream_folder.parent_path().string();
     std::string clpi;

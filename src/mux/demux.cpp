@@ -26,9 +26,8 @@ void PutU32Be(uint8_t* out, uint32_t v) {
   out[3] = static_cast<uint8_t>(v);
 }
 
-// A RIFF size field: sizes past 4 GiB cannot be told, and are given as the largest value.
 std::array<uint8_t, 4> RiffSize(uint64_t size) {
-  const uint32_t v = static_cast<uint32_t>(std::min(size, kMaxChunkField));
+  const uint32_t v = RiffSizeField(size);
   return {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v >> 16),
           static_cast<uint8_t>(v >> 24)};
 }
@@ -123,6 +122,10 @@ int64_t RelativeTime(uint64_t t, uint64_t base) {
 
 }  // namespace
 
+uint32_t RiffSizeField(uint64_t size) {
+  return static_cast<uint32_t>(std::min(size, kMaxChunkField));
+}
+
 STrackFile::STrackFile(std::unique_ptr<CByteSink> sink, size_t buffer_size)
     : sink_(std::move(sink)), capacity_(buffer_size) {
   buffer_.reserve(capacity_);
@@ -205,6 +208,7 @@ bool SPcmTrackFile::StartFile() {
   data_start_ = out.size();
   Put(out.bytes());
   block_.resize(format.block_align);
+  sources_ = WaveChannelSources(assignment_, channels_);
   return true;
 }
 
@@ -212,19 +216,18 @@ void SPcmTrackFile::Convert() {
   const size_t block = block_.size();
   const size_t whole = pending_.size() / block * block;
   if (whole == 0) return;
-  const std::vector<uint16_t> from = WaveChannelSources(assignment_, channels_);
-  std::vector<uint8_t> out(whole);
+  converted_.resize(whole);
   for (size_t at = 0; at < whole; at += block) {
     const uint8_t* in = pending_.data() + at;
-    for (uint16_t c = 0; c < channels_; ++c) {
-      const uint8_t* s = in + from[c] * bytes_per_sample_;
-      uint8_t* d = out.data() + at + c * bytes_per_sample_;
+    uint8_t* d = converted_.data() + at;
+    for (uint16_t c = 0; c < channels_; ++c, d += bytes_per_sample_) {
+      const uint8_t* s = in + sources_[c] * bytes_per_sample_;
       // Big-endian on the disc, little-endian in the file.
       for (uint16_t b = 0; b < bytes_per_sample_; ++b) d[b] = s[bytes_per_sample_ - 1 - b];
     }
   }
   pending_.erase(pending_.begin(), pending_.begin() + static_cast<ptrdiff_t>(whole));
-  Put(out);
+  Put(converted_);
 }
 
 bool SPcmTrackFile::Finish() {

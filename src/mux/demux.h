@@ -79,6 +79,10 @@ class SDtsHdTrackFile : public STrackFile {
   using STrackFile::STrackFile;
 };
 
+// A RIFF size field: sizes past 4 GiB cannot be told, and are given as the largest value rather
+// than wrapped.
+uint32_t RiffSizeField(uint64_t size);
+
 // LPCM to a WAVE file: the header from the first LPCM header, samples turned little-endian and
 // into the channel order of the WAVE channel mask.
 class SPcmTrackFile : public STrackFile {
@@ -102,6 +106,8 @@ class SPcmTrackFile : public STrackFile {
   uint64_t data_start_ = 0;
   std::vector<uint8_t> pending_;  // samples of a block cut by a packet boundary
   std::vector<uint8_t> block_;
+  std::vector<uint16_t> sources_;  // for each WAVE channel, its disc channel
+  std::vector<uint8_t> converted_;
 };
 
 // PG and IG segment files: each PES packet after a 10-byte header ("PG" or "IG", PTS, DTS).

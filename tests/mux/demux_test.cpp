@@ -369,3 +369,89 @@ TEST(DemuxConformance, LpcmEqualsFfmpegDecode) {
 
 }  // namespace
 }  // namespace tessel
+
+namespace tessel {
+namespace {
+
+TEST(DemuxWriters, RiffSizesPast4GiBAreTheLargestValue) {
+  const std::pair<uint64_t, uint32_t> cases[] = {{0, 0},
+                                                 {36, 36},
+                                                 {0xFFFFFFFEull, 0xFFFFFFFE},
+                                                 {0xFFFFFFFFull, 0xFFFFFFFF},
+                                                 {0x100000000ull, 0xFFFFFFFF},
+                                                 {0x100000024ull, 0xFFFFFFFF},
+                                                 {1ull << 40, 0xFFFFFFFF}};
+  for (const auto& [size, field] : cases) EXPECT_EQ(RiffSizeField(size), field) << size;
+}
+
+// A 24-bit stereo LPCM unit cut at every place: samples are turned around across the cuts.
+TEST(DemuxWriters, LpcmSamplesSwapAcrossPacketBoundaries) {
+  const uint8_t header[4] = {0x00, 0x0C, 0x31, 0xC0};  // stereo, 48 kHz, 24 bits
+  const std::vector<uint8_t> samples = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
+  const std::vector<uint8_t> expected = {3, 2, 1, 6, 5, 4, 9, 8, 7, 12, 11, 10};
+  for (size_t cut = 1; cut < 16; ++cut) {
+    SCOPED_TRACE(cut);
+    auto sink = std::make_unique<CMemorySink>();
+    CMemorySink* memory = sink.get();
+    SPcmTrackFile writer(std::move(sink), 1024);
+    std::vector<uint8_t> unit(header, header + 4);
+    unit.insert(unit.end(), samples.begin(), samples.end());
+    writer.BeginUnit({90000, {}}, 0, 0);
+    for (size_t at = 0; at < unit.size(); at += cut) {
+      writer.Payload(std::span(unit).subspan(at, std::min(cut, unit.size() - at)));
+    }
+    ASSERT_TRUE(writer.Finish());
+    EXPECT_EQ(Slice(memory->bytes(), 44), expected);
+  }
+}
+
+TEST(DemuxWriters, LpcmWithUnknownCodesFails) {
+  const uint8_t headers[][4] = {
+      {0x00, 0x0C, 0x32, 0x40},  // sampling frequency code 2
+      {0x00, 0x0C, 0x31, 0x00},  // bits per sample code 0
+      {0x00, 0x0C, 0xC1, 0x40},  // channel assignment 12
+  };
+  for (const auto& h : headers) {
+    SPcmTrackFile writer(std::make_unique<CMemorySink>(), 1024);
+    writer.BeginUnit({0, {}}, 0, 0);
+    writer.Payload(h);
+    EXPECT_TRUE(writer.failed());
+    EXPECT_NE(writer.error().find("unknown codes"), std::string::npos) << writer.error();
+    EXPECT_EQ(writer.size(), 0u);
+  }
+}
+
+// Graphics times count from the file's base plus the set's offset, lifted so that the first
+// segment comes out at 131070 or later.
+TEST(DemuxWriters, GraphicsHeadersAndLift) {
+  struct Case {
+    uint64_t pts;
+    std::optional<uint64_t> dts;
+    uint64_t base;
+    int64_t offset;
+    uint32_t out_pts, out_dts;
+  };
+  const Case cases[] = {
+      {1000, {}, 1000, 0, 131070, 0},
+      {5000, 2000, 1000, 0, 134070, 131070},
+      {500000, {}, 1000, 0, 499000, 0},  // late enough: no lift
+      {1000, {}, 1000, 900000, 900000, 0},
+      {100, {}, (1ull << 33) - 100, 0, 131070, 0},  // across the 33-bit wrap
+  };
+  for (const Case& c : cases) {
+    auto sink = std::make_unique<CMemorySink>();
+    CMemorySink* memory = sink.get();
+    SIgTrackFile writer(std::move(sink), 1024);
+    writer.BeginUnit({c.pts, c.dts}, c.base, c.offset);
+    ASSERT_TRUE(writer.Finish());
+    const std::vector<uint8_t>& h = memory->bytes();
+    ASSERT_EQ(h.size(), 10u);
+    EXPECT_EQ(h[0], 'I');
+    EXPECT_EQ(h[1], 'G');
+    EXPECT_EQ(Be32(h, 2), c.out_pts) << c.pts;
+    EXPECT_EQ(Be32(h, 6), c.out_dts) << c.pts;
+  }
+}
+
+}  // namespace
+}  // namespace tessel

@@ -1,4 +1,5 @@
-// Runs the `tessel` executable of the build (TESSEL_EXE) as a process, with its output captured.
+// Runs the `tessel` executable of the build (TESSEL_EXE) as a process, in an optional working
+// folder, and keeps its exit code, standard output and standard error apart.
 #pragma once
 
 #include <sys/wait.h>
@@ -14,10 +15,11 @@
 namespace tessel::test {
 
 struct Outcome {
-  int exit_code;
+  int exit_code = -1;
   std::string out;
   std::string err;
 };
+using TesselRun = Outcome;
 
 inline std::string ReadText(const std::filesystem::path& path) {
   std::ifstream in(path);
@@ -26,18 +28,23 @@ inline std::string ReadText(const std::filesystem::path& path) {
   return text.str();
 }
 
-// `arguments` go to the shell as they are.
-inline Outcome RunTessel(const std::string& arguments) {
+inline std::string Quoted(const std::filesystem::path& path) {
+  return "'" + path.string() + "'";
+}
+
+// `arguments` go to the shell as they are; standard input is empty.
+inline Outcome RunTesselIn(const std::filesystem::path& folder, const std::string& arguments) {
   const TempDir dir;
-  const std::string command = std::string(TESSEL_EXE) + " " + arguments + " >" +
-                              (dir / "out").string() + " 2>" + (dir / "err").string();
+  std::string command = std::string(TESSEL_EXE) + " " + arguments + " >" + Quoted(dir / "out") +
+                        " 2>" + Quoted(dir / "err") + " </dev/null";
+  if (!folder.empty()) command = "cd " + Quoted(folder) + " && " + command;
   const int status = std::system(command.c_str());
   return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadText(dir / "out"),
           ReadText(dir / "err")};
 }
 
-inline std::string Quoted(const std::filesystem::path& path) {
-  return "'" + path.string() + "'";
+inline Outcome RunTessel(const std::string& arguments) {
+  return RunTesselIn({}, arguments);
 }
 
 }  // namespace tessel::test
