@@ -24,6 +24,7 @@ CBdmvBrowseEdit::CBdmvBrowseEdit(QWidget* parent)
   edit_->setClearButtonEnabled(false);
   browse_->setIcon(style()->standardIcon(QStyle::SP_DirOpenIcon));
   browse_->setToolTip(QStringLiteral("Browse for the source BDMV folder"));
+  setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
   auto* layout = new QHBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->setSpacing(2);

@@ -27,6 +27,9 @@ CListPanel::CListPanel(const QString& caption, std::initializer_list<const char*
   list_->setSelectionBehavior(QAbstractItemView::SelectRows);
   list_->setSelectionMode(QAbstractItemView::ExtendedSelection);
   list_->setShowGrid(true);
+  list_->setWordWrap(false);
+  list_->setTextElideMode(Qt::ElideRight);
+  list_->verticalHeader()->setDefaultSectionSize(list_->fontMetrics().height() + 6);
   list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
   list_->verticalHeader()->hide();
   list_->horizontalHeader()->setDefaultAlignment(Qt::AlignCenter);

@@ -33,4 +33,10 @@ std::string CM2tsTreeModel::Label(const CNamedObject* object) const {
   return ClipLabel(static_cast<const CClpiObject&>(*object));
 }
 
+QStyle::StandardPixmap CM2tsTreeModel::Icon(const CNamedObject* object) const {
+  if (object == disc_) return QStyle::SP_DriveDVDIcon;
+  if (object == disc_->clips()) return QStyle::SP_DirIcon;
+  return QStyle::SP_MediaPlay;
+}
+
 }  // namespace tessel::ui

@@ -109,7 +109,7 @@ void CMainFrame::ShowDisc(const CBDDisc* disc) {
   view_->SetDisc(disc);
   m2ts_pane_->Fill(disc);
   mpls_pane_->Fill(disc);
-  UpdateDiscPane();
+  UpdateDiscPane(disc);
   UpdateTitle();
 }
 
@@ -122,16 +122,15 @@ void CMainFrame::UpdateTitle() {
   }
 }
 
-void CMainFrame::UpdateDiscPane() {
-  const CCofObject* clips = app_.loaded() ? app_.disc().clips() : nullptr;
+void CMainFrame::UpdateDiscPane(const CBDDisc* disc) {
+  const CCofObject* clips = disc ? disc->clips() : nullptr;
   if (clips == nullptr) {
     disc_pane_->clear();
     return;
   }
   uint64_t packets = 0;
   for (const auto& clip : clips->items()) packets += clip->PacketCount();
-  disc_pane_->setText(
-      TextToQt(Format("%s, %s", app_.disc().name().c_str(), SizeText(packets).c_str())));
+  disc_pane_->setText(TextToQt(Format("%s, %s", disc->name().c_str(), SizeText(packets).c_str())));
 }
 
 QAction* CMainFrame::AddCommand(QMenu* menu, Command id) {

@@ -67,7 +67,7 @@ class CMainFrame : public QMainWindow {
   // Points every tree and view at the disc, or at nothing while the disc changes.
   void ShowDisc(const CBDDisc* disc);
   void UpdateTitle();
-  void UpdateDiscPane();
+  void UpdateDiscPane(const CBDDisc* disc);
 
   CTesselApp& app_;
   std::map<Command, QAction*> actions_;

@@ -28,4 +28,8 @@ std::string CMplsTreeModel::Label(const CNamedObject* object) const {
   return PlaylistLabel(static_cast<const CMplsObject&>(*object));
 }
 
+QStyle::StandardPixmap CMplsTreeModel::Icon(const CNamedObject* object) const {
+  return object == disc_->playlists() ? QStyle::SP_DirIcon : QStyle::SP_FileDialogListView;
+}
+
 }  // namespace tessel::ui

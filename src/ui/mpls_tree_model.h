@@ -21,6 +21,7 @@ class CMplsTreeModel : public CObjectTreeModel {
   std::vector<const CNamedObject*> Children(const CNamedObject* object) const override;
   const CNamedObject* ParentOf(const CNamedObject* object) const override;
   std::string Label(const CNamedObject* object) const override;
+  QStyle::StandardPixmap Icon(const CNamedObject* object) const override;
 
  private:
   const CBDDisc* disc_ = nullptr;

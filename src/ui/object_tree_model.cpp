@@ -1,5 +1,6 @@
 #include "ui/object_tree_model.h"
 
+#include <QApplication>
 #include <algorithm>
 
 #include "ui/path_text.h"
@@ -32,8 +33,10 @@ int CObjectTreeModel::columnCount(const QModelIndex&) const {
 
 QVariant CObjectTreeModel::data(const QModelIndex& index, int role) const {
   const CNamedObject* object = ObjectOf(index);
-  if (object == nullptr || role != Qt::DisplayRole) return {};
-  return TextToQt(Label(object));
+  if (object == nullptr) return {};
+  if (role == Qt::DisplayRole) return TextToQt(Label(object));
+  if (role == Qt::DecorationRole) return QApplication::style()->standardIcon(Icon(object));
+  return {};
 }
 
 void CObjectTreeModel::Reset() {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QAbstractItemModel>
+#include <QStyle>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,7 @@ class CObjectTreeModel : public QAbstractItemModel {
   // The item `object` hangs under; null at the top level.
   virtual const CNamedObject* ParentOf(const CNamedObject* object) const = 0;
   virtual std::string Label(const CNamedObject* object) const = 0;
+  virtual QStyle::StandardPixmap Icon(const CNamedObject* object) const = 0;
 
   void Reset();
 

@@ -41,12 +41,14 @@ class RepaintingPrompt : public RecordingPrompt {
     QCoreApplication::processEvents();
     tree_rows.push_back(frame_.m2ts_pane()->model()->rowCount() +
                         frame_.mpls_pane()->model()->rowCount());
+    disc_panes.push_back(frame_.disc_pane()->text());
     ReadEveryCell(*frame_.m2ts_pane()->model());
     ReadEveryCell(*frame_.mpls_pane()->model());
     for (auto* panel : frame_.findChildren<ui::CListPanel*>()) ReadEveryCell(*panel->model());
   }
 
   std::vector<int> tree_rows;
+  QStringList disc_panes;
 
  private:
   CMainFrame& frame_;
@@ -163,6 +165,7 @@ class CMainFrameTest : public QObject {
     QVERIFY(!app.loaded());
     QCOMPARE(prompt.messages(), expected.messages());
     QCOMPARE(prompt.tree_rows, std::vector<int>(expected.messages().size(), 0));
+    QCOMPARE(prompt.disc_panes, QStringList(qsizetype(expected.messages().size()), QString()));
     QCOMPARE(frame.m2ts_pane()->model()->rowCount(), 0);
     QCOMPARE(frame.mpls_pane()->model()->rowCount(), 0);
     QVERIFY(frame.view()->shown_clip() == nullptr);
