@@ -8,9 +8,9 @@
 #include <cstring>
 #include <memory>
 
-#include "es_fuzz.h"
 #include "mux/pipe.h"
 #include "platform/prompt.h"
+#include "scratch_files.h"
 #include "ts/ts_packet.h"
 
 namespace {
