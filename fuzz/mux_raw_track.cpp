@@ -12,11 +12,11 @@
 #include <string>
 #include <vector>
 
-#include "es_fuzz.h"
 #include "mux/muxer.h"
 #include "mux/raw_track.h"
 #include "platform/files.h"
 #include "platform/prompt.h"
+#include "scratch_files.h"
 
 namespace {
 

@@ -16,6 +16,7 @@
 #include "mux/pipe.h"
 #include "platform/files.h"
 #include "platform/prompt.h"
+#include "scratch_files.h"
 #include "ts/ts_packet.h"
 
 namespace {
