@@ -1,5 +1,6 @@
 // The two trees against `tessel info` on every fixture disc, and the trees' edge cases.
 #include <QDesktopServices>
+#include <QIcon>
 #include <QTest>
 #include <QUrl>
 
@@ -59,6 +60,7 @@ class CTreeTest : public QObject {
     QVERIFY(clip_tree->isExpanded(clips.index(0, 0)));
     QVERIFY(clip_tree->isExpanded(clips.index(0, 0, clips.index(0, 0))));
     QCOMPARE(clip_tree->currentIndex(), clips.index(0, 0));
+    QVERIFY(!qvariant_cast<QIcon>(clips.index(0, 0).data(Qt::DecorationRole)).isNull());
     QVERIFY(frame.mpls_pane()->tree()->isExpanded(playlists.index(0, 0)));
     QCOMPARE(frame.mpls_pane()->tree()->currentIndex(), playlists.index(0, 0));
   }
