@@ -41,12 +41,12 @@ bool IsVideoKind(StdKind kind) {
 
 }  // namespace
 
-std::unique_ptr<CStdBase> CreateStdModel(const SStdSpec& spec, bool primary) {
-  std::unique_ptr<CStdBase> model = NewModel(spec.kind, spec.parameter);
+std::unique_ptr<CStdBase> CreateStdModel(const SStdSpec& model_spec, bool primary) {
+  std::unique_ptr<CStdBase> model = NewModel(model_spec.kind, model_spec.parameter);
   if (!model) return nullptr;
-  const bool as_primary = primary && spec.primary;
+  const bool as_primary = primary && model_spec.primary;
   model->SetPrimary(as_primary);
-  if (IsVideoKind(spec.kind)) model->SetLevel(spec.parameter, as_primary);
+  if (IsVideoKind(model_spec.kind)) model->SetLevel(model_spec.parameter, as_primary);
   return model;
 }
 

@@ -9,7 +9,7 @@
 namespace tessel {
 
 // The model of one kind with its settings; `primary` 0 selects the secondary values.
-std::unique_ptr<CStdBase> CreateStdModel(const SStdSpec& spec, bool primary);
+std::unique_ptr<CStdBase> CreateStdModel(const SStdSpec& model_spec, bool primary);
 
 // The main and (for two-part streams) second model of a stream. A non-primary track gets the
 // secondary values whatever the record says.

@@ -11,7 +11,7 @@ namespace {
 
 TEST(StdModels, EachKindMakesItsModelWithItsSettings) {
   struct Case {
-    SStdSpec spec;
+    SStdSpec model_spec;
     bool track_primary;
     const std::type_info& type;
     uint32_t drain_rate;
@@ -33,12 +33,12 @@ TEST(StdModels, EachKindMakesItsModelWithItsSettings) {
       {{StdKind::kVc1, 0, true}, true, typeid(CVc1Std), 0, 0},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(static_cast<int>(c.spec.kind));
-    const std::unique_ptr<CStdBase> model = CreateStdModel(c.spec, c.track_primary);
+    SCOPED_TRACE(static_cast<int>(c.model_spec.kind));
+    const std::unique_ptr<CStdBase> model = CreateStdModel(c.model_spec, c.track_primary);
     ASSERT_NE(model, nullptr);
     const CStdBase& m = *model;
     EXPECT_EQ(typeid(m), c.type);
-    EXPECT_EQ(model->primary(), c.spec.primary && c.track_primary);
+    EXPECT_EQ(model->primary(), c.model_spec.primary && c.track_primary);
     if (c.drain_rate) {
       EXPECT_EQ(model->transport().DrainRate, c.drain_rate);
     }
