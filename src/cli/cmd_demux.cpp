@@ -1,7 +1,6 @@
 // `tessel demux SOURCE [CLIP] [--track PID|all]... [-o DIR]`: writes streams of a clip to
 // elementary-stream files. SOURCE is an .m2ts file (its tracks come from the clip information
 // beside it in a disc layout, else from its program map) or a disc folder with a clip number.
-#include <csignal>
 #include <cstdio>
 #include <iostream>
 #include <memory>
@@ -13,6 +12,7 @@
 
 #include "cli/app.h"
 #include "cli/dump_json.h"
+#include "cli/interrupt.h"
 #include "cli/progress_bar.h"
 #include "formats/clpi.h"
 #include "formats/tables.h"
@@ -41,27 +41,6 @@ struct ClipSource {
   std::string clpi_path;  // empty when the clip stands alone
   std::string bdmv;       // the disc's BDMV folder; empty when none
   int number = -1;
-};
-
-volatile std::sig_atomic_t interrupted = 0;
-
-void OnInterrupt(int) {
-  interrupted = 1;
-}
-
-// Ctrl-C asks the running job to stop through its progress callback, for as long as it lives.
-class InterruptGuard {
- public:
-  InterruptGuard() {
-    interrupted = 0;
-    previous_ = std::signal(SIGINT, OnInterrupt);
-  }
-  ~InterruptGuard() { std::signal(SIGINT, previous_); }
-  InterruptGuard(const InterruptGuard&) = delete;
-  InterruptGuard& operator=(const InterruptGuard&) = delete;
-
- private:
-  void (*previous_)(int);
 };
 
 std::optional<ClipSource> LocateClip(const DemuxOptions& options) {
@@ -240,7 +219,7 @@ JobResult RunDemux(const DemuxOptions& options, const GlobalOptions& global) {
   const ProgressCallback draw = bar.Callback();
   InterruptGuard guard;
   const ProgressCallback progress = [&](const ProgressRecord& record) {
-    return draw(record) && !interrupted;
+    return draw(record) && !Interrupted();
   };
   SDemuxReport report;
   JobResult result = DemuxClip(folder, list, source, clip->stream_path, progress, report);

@@ -2,7 +2,6 @@
 // and clip information) from elementary-stream files, one new track per file, with the same
 // track rules and multiplexer a build uses.
 
-#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
@@ -16,6 +15,7 @@
 
 #include "cli/app.h"
 #include "cli/dump_json.h"
+#include "cli/interrupt.h"
 #include "cli/progress_bar.h"
 #include "formats/tables.h"
 #include "mux/muxer.h"
@@ -27,27 +27,6 @@
 
 namespace tessel::cli {
 namespace {
-
-volatile std::sig_atomic_t g_interrupted = 0;
-
-extern "C" void OnInterrupt(int) {
-  g_interrupted = 1;
-}
-
-// Ctrl-C makes the next progress callback answer "cancel" for as long as the object lives.
-class InterruptGuard {
- public:
-  InterruptGuard() {
-    g_interrupted = 0;
-    previous_ = std::signal(SIGINT, OnInterrupt);
-  }
-  ~InterruptGuard() { std::signal(SIGINT, previous_); }
-  InterruptGuard(const InterruptGuard&) = delete;
-  InterruptGuard& operator=(const InterruptGuard&) = delete;
-
- private:
-  void (*previous_)(int);
-};
 
 struct TrackOptions {
   std::optional<std::string> language;
@@ -273,7 +252,7 @@ JobResult RunMux(const MuxOptions& o, const GlobalOptions& global) {
   ProgressBar bar(global.quiet);
   const ProgressCallback draw = bar.Callback();
   const ProgressCallback progress = [&draw](const ProgressRecord& record) {
-    return draw(record) && g_interrupted == 0;
+    return draw(record) && !Interrupted();
   };
   SRawTracks tracks;
   const JobResult made = MakeTracks(o, settings, progress, tracks);
