@@ -14,6 +14,7 @@
 #include "formats/clpi.h"
 #include "model/named_object.h"
 #include "model/track_kinds.h"
+#include "mux/raw_track.h"
 
 namespace tessel {
 
@@ -60,6 +61,7 @@ class CClpiObject : public CNamedObject, public Clpi {
   std::string clpi_path;
   std::string stream_path;
   SRipTracks original_tracks;
+  SRawTracks new_tracks;  // added from elementary-stream files
   uint32_t in_point = 0;  // source packet numbers of the cut
   uint32_t out_point = kToEnd;
   int32_t in_offset = 0;  // 90 kHz after the start time

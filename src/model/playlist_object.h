@@ -13,6 +13,7 @@
 #include "formats/mpls.h"
 #include "model/named_object.h"
 #include "model/track_kinds.h"
+#include "mux/raw_track.h"
 
 namespace tessel {
 
@@ -33,6 +34,7 @@ class CMplsObject : public CNamedObject, public Mpls {
 
   std::string path;
   SRipTracks tracks;
+  SRawTracks new_tracks;  // added from elementary-stream files
   std::vector<bool> initial_visibility;
 };
 

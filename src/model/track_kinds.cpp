@@ -44,13 +44,13 @@ bool ComesBeforeInOutput(const SMuxTrack& a, const SMuxTrack& b) {
   return !a.original && b.original;
 }
 
-std::vector<SMuxTrack*> OutputOrder(const SRipTracks& originals,
-                                    std::span<SMuxTrack* const> new_tracks) {
-  std::vector<SMuxTrack*> out;
+std::vector<const SMuxTrack*> OutputOrder(const SRipTracks& originals,
+                                          std::span<const SMuxTrack* const> new_tracks) {
+  std::vector<const SMuxTrack*> out;
   for (const auto& track : originals) {
     if (track->keep) out.push_back(track.get());
   }
-  for (SMuxTrack* track : new_tracks) {
+  for (const SMuxTrack* track : new_tracks) {
     if (track->keep) out.push_back(track);
   }
   std::stable_sort(out.begin(), out.end(), [](const SMuxTrack* a, const SMuxTrack* b) {

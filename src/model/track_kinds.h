@@ -39,8 +39,9 @@ int CountByKind(const SRipTracks& tracks, TrackKind kind, bool primary, bool kep
 // The tracks of a clip's output stream: the kept original tracks, then the new ones, ordered
 // by order position, then output PID, then new before original. Stable, and a strict ordering
 // (a pair of equal position is never left to the order of the inputs).
-std::vector<SMuxTrack*> OutputOrder(const SRipTracks& originals,
-                                    std::span<SMuxTrack* const> new_tracks);
+// What the track order lists show and what the stream tables follow.
+std::vector<const SMuxTrack*> OutputOrder(const SRipTracks& originals,
+                                          std::span<const SMuxTrack* const> new_tracks = {});
 bool ComesBeforeInOutput(const SMuxTrack& a, const SMuxTrack& b);
 
 // Removes and deletes the record at `index` of a list of new tracks; the replacement link is
@@ -48,11 +49,7 @@ bool ComesBeforeInOutput(const SMuxTrack& a, const SMuxTrack& b);
 template <typename Track>
 bool RemoveNewTrackAt(std::vector<std::unique_ptr<Track>>& tracks, int index) {
   if (index < 0 || index >= static_cast<int>(tracks.size())) return false;
-  Track& track = *tracks[static_cast<size_t>(index)];
-  if (track.replacement && track.replacement->replacement == &track) {
-    track.replacement->replacement = nullptr;
-  }
-  track.replacement = nullptr;
+  UnlinkReplacement(*tracks[static_cast<size_t>(index)]);
   tracks.erase(tracks.begin() + index);
   return true;
 }

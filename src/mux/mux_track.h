@@ -103,4 +103,12 @@ struct SMuxTrack {
   uint32_t highest_dts = 0;
 };
 
+// Clears the replacement link of a track on both sides (before the track goes away).
+inline void UnlinkReplacement(SMuxTrack& track) {
+  if (track.replacement && track.replacement->replacement == &track) {
+    track.replacement->replacement = nullptr;
+  }
+  track.replacement = nullptr;
+}
+
 }  // namespace tessel

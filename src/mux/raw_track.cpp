@@ -341,7 +341,9 @@ int SRawTracks::Find(const std::filesystem::path& path, bool empty) const {
 }
 
 void SRawTracks::Remove(size_t index) {
-  if (index < tracks_.size()) tracks_.erase(tracks_.begin() + static_cast<std::ptrdiff_t>(index));
+  if (index >= tracks_.size()) return;
+  UnlinkReplacement(*tracks_[index]);
+  tracks_.erase(tracks_.begin() + static_cast<std::ptrdiff_t>(index));
 }
 
 int SRawTracks::Count(bool (*of_kind)(uint8_t), bool primary) const {

@@ -33,6 +33,14 @@ struct SRawAu : SAuBase {
 // Default clip start on the fixture discs and of `tessel mux`: 27000000 at 45 kHz.
 inline constexpr int64_t kDefaultClipBase = 54000000;  // 90 kHz
 
+// Who added a new track: a clip or a playlist, by number. Only the author may delete it.
+struct STrackAuthor {
+  enum class Kind : uint8_t { kNone, kClip, kPlaylist };
+  Kind kind = Kind::kNone;
+  int32_t number = -1;
+  bool operator==(const STrackAuthor&) const = default;
+};
+
 struct SRawTrack : SMuxTrack {
   // A track from a file; null when it cannot be added (the reason was shown). `result` is the
   // pipe's open result: 1 when the user cancelled an analysis.
@@ -64,7 +72,11 @@ struct SRawTrack : SMuxTrack {
   bool IsEmpty() const { return empty_link != nullptr; }
   const SRawTrack& Effective() const { return empty_link ? *empty_link : *this; }
 
+  // A playlist's copy of a track another clip or playlist added; it goes with that track.
+  bool IsPropagated() const { return source.range_start == -1; }
+
   SRawTrack* empty_link = nullptr;  // an empty track: itself or the track it copies
+  STrackAuthor author;
   SPipeSource source;
   SSifHeader header;
   std::unique_ptr<CSifData> record;
@@ -93,6 +105,7 @@ class SRawTracks {
   // Index of the track of a path (compared without case) and empty-track flag; -1 when none.
   int Find(const std::filesystem::path& path, bool empty) const;
   void Append(std::unique_ptr<SRawTrack> track) { tracks_.push_back(std::move(track)); }
+  // Removes and deletes a track; its replacement link is cleared on both sides.
   void Remove(size_t index);
   // Tracks whose coding type the predicate accepts, with the primary flag.
   int Count(bool (*of_kind)(uint8_t), bool primary) const;

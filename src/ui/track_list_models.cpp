@@ -1,6 +1,6 @@
 #include "ui/track_list_models.h"
 
-#include "model/output_order.h"
+#include "model/track_kinds.h"
 #include "model/track_texts.h"
 #include "platform/common.h"
 #include "platform/format.h"

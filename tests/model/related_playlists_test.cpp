@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "model/bd_disc.h"
-#include "model/output_order.h"
+#include "model/track_kinds.h"
 #include "platform/common.h"
 #include "support/test_support.h"
 
@@ -103,13 +103,14 @@ TEST(OutputOrder, KeptOriginalsAndNewTracksByPosition) {
     track->keep = i != 2;
     originals.push_back(std::move(track));
   }
-  const Track replacing(1, 0, 0x1105);  // took over position 1
+  const Track replacing(1, 0, 0x1105);  // took over position 1 of a still kept original
   const Track appended(4, 0, 0x1104);
   const SMuxTrack* new_tracks[] = {&appended, &replacing};
   const auto order = OutputOrder(originals, new_tracks);
   std::vector<uint32_t> pids;
   for (const SMuxTrack* track : order) pids.push_back(track->output_pid);
-  EXPECT_THAT(pids, ElementsAre(0x1100, 0x1105, 0x1101, 0x1103, 0x1104));
+    // At the shared position the lower output PID goes first, as the multiplexer orders them.
+  EXPECT_THAT(pids, ElementsAre(0x1100, 0x1101, 0x1105, 0x1103, 0x1104));
 }
 
 }  // namespace

@@ -126,7 +126,7 @@ TEST(TrackKinds, OutputOrder) {
     SCOPED_TRACE(c.name);
     SRipTracks originals;
     std::vector<std::unique_ptr<NewTrack>> owned;
-    std::vector<SMuxTrack*> news;
+    std::vector<const SMuxTrack*> news;
     std::vector<SMuxTrack*> by_index;
     for (const Entry& e : c.tracks) {
       if (e.kind == 'o') {
@@ -140,7 +140,7 @@ TEST(TrackKinds, OutputOrder) {
         by_index.push_back(owned.back().get());
       }
     }
-    std::vector<SMuxTrack*> expected;
+    std::vector<const SMuxTrack*> expected;
     for (int i : c.expected) expected.push_back(by_index[static_cast<size_t>(i)]);
     EXPECT_EQ(OutputOrder(originals, news), expected);
     // Strict: never both before the other.
