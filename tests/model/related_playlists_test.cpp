@@ -109,7 +109,7 @@ TEST(OutputOrder, KeptOriginalsAndNewTracksByPosition) {
   const auto order = OutputOrder(originals, new_tracks);
   std::vector<uint32_t> pids;
   for (const SMuxTrack* track : order) pids.push_back(track->output_pid);
-    // At the shared position the lower output PID goes first, as the multiplexer orders them.
+  // At the shared position the lower output PID goes first, as the multiplexer orders them.
   EXPECT_THAT(pids, ElementsAre(0x1100, 0x1101, 0x1105, 0x1103, 0x1104));
 }
 
