@@ -38,6 +38,14 @@ int CountByKind(const SRipTracks& tracks, TrackKind kind, bool primary, bool kep
   }));
 }
 
+int CountByKind(const SRawTracks& tracks, TrackKind kind, bool primary) {
+  int count = 0;
+  for (size_t i = 0; i < tracks.size(); ++i) {
+    if (GetKind(tracks[i]) == kind && (tracks[i].primary != 0) == primary) ++count;
+  }
+  return count;
+}
+
 bool ComesBeforeInOutput(const SMuxTrack& a, const SMuxTrack& b) {
   if (a.order != b.order) return a.order < b.order;
   if (a.output_pid != b.output_pid) return a.output_pid < b.output_pid;

@@ -13,6 +13,7 @@
 #include "formats/stn.h"
 #include "formats/tables.h"
 #include "mux/mux_track.h"
+#include "mux/raw_track.h"
 #include "mux/rip_track.h"
 #include "ts/psi.h"
 
@@ -35,6 +36,17 @@ SRipTrack* FindByPid(const SRipTracks& tracks, uint16_t pid);
 
 // Records of a kind with the given primary flag; `kept_only` skips unkept ones.
 int CountByKind(const SRipTracks& tracks, TrackKind kind, bool primary, bool kept_only);
+
+// Sets an editing flag; true when it changed.
+inline bool SetFlag(uint8_t& flag, bool value) {
+  const uint8_t wanted = value ? 1 : 0;
+  if (flag == wanted) return false;
+  flag = wanted;
+  return true;
+}
+
+// New tracks of a kind with the given primary flag.
+int CountByKind(const SRawTracks& tracks, TrackKind kind, bool primary);
 
 // The tracks of a clip's output stream: the kept original tracks, then the new ones, ordered
 // by order position, then output PID, then new before original. Stable, and a strict ordering
