@@ -8,6 +8,7 @@
 #include <map>
 
 #include "model/bd_disc.h"
+#include "mux/raw_track.h"
 #include "platform/files.h"
 #include "support/cancel_after.h"
 #include "support/test_support.h"
@@ -288,6 +289,72 @@ TEST(EstimateMessage, FiveLinesWithTheirBlanks) {
             "Database file size about: 0\r\nTotal old track size about: 23.28GB\r\n"
             "Total new track size about: 0\r\nFor BD25, free space: , max added size:  \r\n"
             "For BD50, free space: 23.28GB, max added size: 22.12GB ");
+}
+
+}  // namespace
+}  // namespace tessel
+
+namespace tessel {
+namespace {
+
+// A copy of an elementary stream of tests/data/es/ in `dir`, so that its stream info is written
+// there.
+fs::path StageStream(const test::TempDir& dir, const std::string& name) {
+  fs::copy_file(test::DataPath("es/" + name), dir / name);
+  return dir / name;
+}
+
+struct NewTrackCase {
+  const char* what;
+  const char* file;
+  const char* companion;  // copied beside it
+  int32_t range_start;
+  int32_t range_end;
+  bool placeholder;
+  uint64_t bytes;  // 0: the size of the file and its companion
+};
+
+TEST(NewTrackBytes, WholeSourcesSegmentsAndPlaceholders) {
+  const NewTrackCase cases[] = {
+      {"whole AC-3", "ac3_20_192k.ac3", nullptr, 0, 0, false, 0},
+      {"TrueHD with its AC-3", "truehd_51.thd", "truehd_51.ac3", 0, 0, false, 0},
+      // 768-byte frames at 192 kbit/s: units 0 to 9.
+      {"segment of AC-3", "ac3_20_192k.ac3", nullptr, 0, 9, false, 7680},
+      {"segment to the end", "ac3_20_192k.ac3", nullptr, 30, 0, false, 24576 - 30 * 768},
+      {"placeholder", "ac3_20_192k.ac3", nullptr, 0, 0, true, 0},
+  };
+  for (const NewTrackCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    test::ScopedRecordingPrompt prompt;
+    const test::TempDir dir;
+    const fs::path file = StageStream(dir, c.file);
+    uint64_t expected = c.bytes != 0 || c.placeholder ? c.bytes : fs::file_size(file);
+    if (c.companion) expected += fs::file_size(StageStream(dir, c.companion));
+    std::unique_ptr<SRawTrack> track = SRawTrack::Create(file, true, nullptr);
+    ASSERT_NE(track, nullptr) << ::testing::PrintToString(prompt.messages());
+    track->source.range_start = c.range_start;
+    track->source.range_end = c.range_end;
+    if (c.placeholder) track->empty_link = track.get();
+    EXPECT_EQ(NewTrackBytes(*track), expected);
+  }
+}
+
+TEST(TrackSizes, EmptiedClipCountsItsNewTracksOnlyAsNew) {
+  test::ScopedRecordingPrompt prompt;
+  const test::TempDir dir;
+  CBDDisc disc;
+  ASSERT_TRUE(disc.Open(test::DataPath("discs/disc-multiclip").string()));
+  CClpiObject& clip = *disc.clips()->FindClip(3);
+  for (auto& track : clip.original_tracks) track->keep = 0;
+  ASSERT_TRUE(clip.new_tracks.Add(StageStream(dir, "ac3_20_192k.ac3"), true, nullptr));
+  STrackSizes sizes;
+  ASSERT_EQ(TrackSizes(*disc.clips(), nullptr, sizes), JobResult::kDone);
+  uint64_t others = 0;
+  for (const int number : {0, 1, 2})
+    others += disc.clips()->FindClip(number)->PacketCount() * 192ull;
+  EXPECT_EQ(sizes.old_bytes, others);
+  EXPECT_EQ(sizes.new_bytes, 24576u);
+  for (const auto& track : clip.original_tracks) EXPECT_EQ(track->packet_count, 0u);
 }
 
 }  // namespace
