@@ -17,7 +17,9 @@
 #include "cli/dump_json.h"
 #include "cli/interrupt.h"
 #include "cli/progress_bar.h"
+#include "cli/remux_source.h"
 #include "formats/tables.h"
+#include "model/remux_clip.h"
 #include "mux/muxer.h"
 #include "mux/raw_track.h"
 #include "platform/common.h"
@@ -49,6 +51,7 @@ struct MuxOptions {
   std::vector<std::string> ranges;
   std::vector<int> secondary;
   bool json = false;
+  RemuxSource from;  // --from IN.m2ts: the kept tracks of an existing clip join the files
 };
 
 // "I=VALUE" with I a file position; false (with a message) when malformed or out of range.
@@ -244,6 +247,42 @@ JobResult MakeTracks(const MuxOptions& o, const std::vector<TrackOptions>& setti
   return JobResult::kDone;
 }
 
+SKeptTracks KeptCounts(const CClpiObject& clip) {
+  SKeptTracks kept;
+  for (const auto& track : clip.original_tracks) {
+    if (!track->keep || !track->primary) continue;
+    const uint8_t type = track->CodingType();
+    if (IsVideoCodingType(type)) ++kept.primary_video;
+    if (IsAudioCodingType(type)) ++kept.primary_audio;
+    if (type == coding::kPg) ++kept.primary_pg;
+  }
+  return kept;
+}
+
+// The files' tracks join the kept tracks of an existing clip, remultiplexed as a build does.
+JobResult MuxWithClip(const MuxOptions& o, SRawTracks& tracks, const OutputFiles& out,
+                      const ProgressCallback& progress, ProgressBar& bar) {
+  CClpiObject clip;
+  if (!LoadRemuxClip(o.from, clip)) return JobResult::kFailed;
+  if (CheckNewTracks(o.clip, tracks, KeptCounts(clip)) != 0) return JobResult::kFailed;
+  const auto originals = static_cast<int32_t>(clip.original_tracks.size());
+  while (tracks.size() > 0) {
+    std::unique_ptr<SRawTrack> track = tracks.Take(0);
+    track->order = originals + static_cast<int32_t>(clip.new_tracks.size());
+    clip.new_tracks.Append(std::move(track));
+  }
+  const JobResult result = RemuxClip(clip, out.stream, out.clip_info, std::nullopt, progress);
+  bar.Finish();
+  if (result != JobResult::kDone) return result;
+  const nlohmann::json j = WrittenClipJson(out.stream, out.clip_info, clip);
+  if (o.json) {
+    std::cout << JsonText(j) << "\n";
+  } else {
+    PrintWrittenClip(j);
+  }
+  return JobResult::kDone;
+}
+
 JobResult RunMux(const MuxOptions& o, const GlobalOptions& global) {
   std::vector<TrackOptions> settings;
   OutputFiles out;
@@ -258,6 +297,7 @@ JobResult RunMux(const MuxOptions& o, const GlobalOptions& global) {
   const JobResult made = MakeTracks(o, settings, progress, tracks);
   bar.Finish();
   if (made != JobResult::kDone) return made;
+  if (!o.from.stream.empty()) return MuxWithClip(o, tracks, out, progress, bar);
   if (CheckNewTracks(o.clip, tracks) != 0) return JobResult::kFailed;
   std::string error;
   const auto list = BuildTrackList(tracks.Pointers(), &error);
@@ -305,6 +345,8 @@ const bool registered = RegisterCommand(
        command.add_option("--secondary", o->secondary, "File I is a secondary track")
            ->allow_extra_args(false);
        command.add_flag("--json", o->json, "Print the result as JSON");
+       command.add_option("--from", o->from.stream, "An existing clip whose tracks are kept");
+       AddRemuxSourceOptions(command, o->from);
        command.add_option("files", o->files, "Elementary-stream files")->required();
        return [o, &global] { return RunMux(*o, global); };
      }});

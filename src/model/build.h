@@ -16,9 +16,9 @@ namespace tessel {
 // What one build did, for the front ends (the command line lists it with --json).
 struct SBuildReport {
   JobResult result = JobResult::kFailed;
-  std::string output_bdmv;           // ends with '/'; empty when the command ended before it
-  std::vector<int> rebuilt_clips;    // remultiplexed or written as the empty clip
-  std::vector<int> copied_clips;     // copied unchanged (or already identical)
+  std::string output_bdmv;         // ends with '/'; empty when the command ended before it
+  std::vector<int> rebuilt_clips;  // remultiplexed or written as the empty clip
+  std::vector<int> copied_clips;   // copied unchanged (or already identical)
   std::vector<int> written_playlists;
   std::vector<int> copied_playlists;
   std::string final_message;  // shown at the end; empty when the command ended before the build

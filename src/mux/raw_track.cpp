@@ -315,6 +315,12 @@ void SRawTrack::GatherKeyPoints() {
 
 // ---- SRawTracks ----
 
+std::unique_ptr<SRawTrack> SRawTracks::Take(size_t index) {
+  std::unique_ptr<SRawTrack> track = std::move(tracks_[index]);
+  tracks_.erase(tracks_.begin() + static_cast<std::ptrdiff_t>(index));
+  return track;
+}
+
 bool SRawTracks::Add(const std::filesystem::path& path, bool as_primary,
                      const ProgressCallback& progress) {
   std::unique_ptr<SRawTrack> track = SRawTrack::Create(path, as_primary, progress);

@@ -107,6 +107,8 @@ class SRawTracks {
   void Append(std::unique_ptr<SRawTrack> track) { tracks_.push_back(std::move(track)); }
   // Removes and deletes a track; its replacement link is cleared on both sides.
   void Remove(size_t index);
+  // Hands a track over to another list.
+  std::unique_ptr<SRawTrack> Take(size_t index);
   // Tracks whose coding type the predicate accepts, with the primary flag.
   int Count(bool (*of_kind)(uint8_t), bool primary) const;
   size_t size() const { return tracks_.size(); }

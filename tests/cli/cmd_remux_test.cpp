@@ -145,3 +145,28 @@ TEST(RemuxCommand, RefusalsWriteNothing) {
 
 }  // namespace
 }  // namespace tessel
+
+namespace tessel {
+namespace {
+
+// `tessel mux --from`: the files' tracks join the kept tracks of an existing clip.
+TEST(MuxFromCommand, FilesJoinTheKeptTracks) {
+  TESSEL_SKIP_WITHOUT_TOOL("ffprobe");
+  const test::TempDir dir;
+  fs::copy_file(test::DataPath("es/ac3_20_192k.ac3"), dir / "dub_deu.ac3");
+  const auto run = RunTessel("--quiet mux --from " + Quoted(InputStream()) + " --clpi " +
+                             Quoted(InputClipInfo()) + " --keep 0x1011 --out " +
+                             Quoted(dir.path()) + " --clip 2 " + Quoted(dir / "dub_deu.ac3"));
+  ASSERT_EQ(run.exit_code, 0) << run.err;
+  const fs::path out = dir / "00002.m2ts";
+  std::vector<std::pair<uint16_t, std::string>> streams;
+  for (const test::ProbeStream& s : test::ProbeStreams(out)) streams.emplace_back(s.pid, s.codec);
+  EXPECT_EQ(streams,
+            (std::vector<std::pair<uint16_t, std::string>>{{0x1011, "h264"}, {0x1100, "ac3"}}));
+  EXPECT_THAT(run.out, HasSubstr("PID 0x1100 AC-3 deu"));
+  EXPECT_EQ(test::FfmpegDecodeErrors(out), "");
+  EXPECT_EQ(fs::file_size(out) % 6144, 0u);
+}
+
+}  // namespace
+}  // namespace tessel
