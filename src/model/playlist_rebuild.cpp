@@ -304,14 +304,27 @@ class CPlaylistRebuild {
     }
   }
 
+  // The clip track an entry of a replaced playlist track names in a play item: the replacement's
+  // counterpart, except in a play item whose clip has none and still keeps its own stream of
+  // that PID, which the entry goes on naming.
+  std::pair<CClpiObject*, const SMuxTrack*> StreamOfReplaced(size_t item_index,
+                                                             const SRipTrack& track) const {
+    const auto found = Counterpart(item_index, track.replacement);
+    CClpiObject* item_clip = ItemClip(item_index);
+    if (!item_clip || found.first == item_clip) return found;
+    const SRipTrack* own = FindByPid(item_clip->original_tracks, track.pid);
+    if (own && own->keep) return {item_clip, own};
+    return found;
+  }
+
   void CompleteReplaced(size_t item_index, const SRipTrack& track, PRIMARY_STREAM_ENTRY& entry) {
-    const auto [clip, counterpart] = Counterpart(item_index, track.replacement);
-    if (counterpart) {
-      const uint32_t pid = OutputPidOf(*clip, *counterpart);
+    const auto [clip, stream] = StreamOfReplaced(item_index, track);
+    if (stream) {
+      const uint32_t pid = OutputPidOf(*clip, *stream);
       if (pid != 0) SetEntryPid(entry.Entry, pid);
       // A replacement of another coding type of the same kind must not be announced as the
       // stream it replaces.
-      FillAttributes(*counterpart, entry.Attributes);
+      FillAttributes(*stream, entry.Attributes);
     }
     entry.OrderKey = track.replacement->order;
   }
@@ -361,9 +374,9 @@ class CPlaylistRebuild {
       return pid ? pid : own->pid;
     }
     if (!track.replacement) return 0;
-    const auto [clip, counterpart] = Counterpart(item_index, track.replacement);
-    if (!counterpart) return std::nullopt;
-    return OutputPidOf(*clip, *counterpart);
+    const auto [clip, stream] = StreamOfReplaced(item_index, track);
+    if (!stream) return std::nullopt;
+    return OutputPidOf(*clip, *stream);
   }
 
   void Renumber(size_t item_index, StreamCombInfo& comb, const SCombTarget& target) const {

@@ -26,6 +26,7 @@ namespace fs = std::filesystem;
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 using ::testing::IsEmpty;
+using ::testing::Pair;
 
 // The name of a table row in the test's name.
 template <typename Case>
@@ -555,6 +556,27 @@ TEST_F(NewTracks, ANewPictureInPictureVideoGetsItsSubPath) {
     EXPECT_EQ(item.OutTime, kOut45);
   }
   EXPECT_THAT(clips, ElementsAre(1, 2, 3));
+}
+
+// Clip 1 replaces its AC-3 track with DTS: the playlist's copy takes the AC-3 entry's place.
+TEST_F(NewTracks, AReplacementTakesTheEntryOfTheStreamItReplaces) {
+  SRipTrack* ac3 = FindByPid(Clip(1).original_tracks, kAc3);
+  ASSERT_NE(Clip(1).ReplaceTrack(*ac3, StageStream(dir_, "dts_20_768k.dts"), true, nullptr),
+            nullptr);
+  ASSERT_EQ(playlist_->new_tracks.size(), 1u);
+  ASSERT_EQ(playlist_->tracks[static_cast<size_t>(TrackIndex(kAc3))]->keep, 0);
+
+  const Mpls copy = Rebuilt();
+  std::vector<std::pair<uint16_t, uint8_t>> audio[3];
+  for (size_t i = 0; i < 3; ++i) {
+    for (const auto& entry : copy.play_items[i].stn.list(StnList::kPrimaryAudio)) {
+      audio[i].emplace_back(entry->Entry.Pid(), entry->Attributes.StreamCodingType);
+    }
+  }
+  EXPECT_THAT(audio[0], ElementsAre(Pair(kAc3, 0x82), Pair(kLpcm, 0x80)));
+  // Clips 2 and 3 keep their AC-3 stream, which their entries go on naming.
+  EXPECT_THAT(audio[1], ElementsAre(Pair(kAc3, 0x81), Pair(kLpcm, 0x80)));
+  EXPECT_THAT(audio[2], ElementsAre(Pair(kAc3, 0x81), Pair(kLpcm, 0x80)));
 }
 
 // ---- read back by libbluray ----
