@@ -26,6 +26,10 @@ JobResult UpdateAtcDeltas(CBDDisc& disc, const std::string& output_bdmv,
 // clock continues, at least `c`'s first end margin and one packet at `c`'s rate after `c` ends. 0
 // when `c` has no rate or no frame duration.
 uint32_t AtcDelta(const SClipTiming& c, const SClipTiming& n);
+// The same for two clips' output timings.
+inline uint32_t AtcDelta(const CClpiObject& c, const CClpiObject& n) {
+  return AtcDelta(c.output_timing, n.output_timing);
+}
 
 // Whether the timing holds the four values a delta needs beyond the clip information: first and
 // last video PTS, time of the first packet and time after the last packet.
