@@ -179,8 +179,7 @@ SRawTrack* CClpiObject::ReplaceWithTrack(SRipTrack& original, std::unique_ptr<SR
 }
 
 SRawTrack* CClpiObject::FindNewTrack(const std::filesystem::path& path) const {
-  const int index = new_tracks.Find(path, false);
-  return index < 0 ? nullptr : &const_cast<SRawTracks&>(new_tracks)[static_cast<size_t>(index)];
+  return FindNewTrackByPath(new_tracks, path);
 }
 
 bool CClpiObject::DeleteNewTrack(const std::filesystem::path& path, const STrackAuthor& requester) {

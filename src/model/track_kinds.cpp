@@ -67,6 +67,11 @@ std::vector<const SMuxTrack*> OutputOrder(const SRipTracks& originals,
   return out;
 }
 
+SRawTrack* FindNewTrackByPath(const SRawTracks& tracks, const std::filesystem::path& path) {
+  const int index = tracks.Find(path, false);
+  return index < 0 ? nullptr : &const_cast<SRawTracks&>(tracks)[static_cast<size_t>(index)];
+}
+
 void BuildOriginalTracks(std::span<const StreamInfo> streams, int32_t clip_number,
                          SRipTracks& tracks) {
   tracks.clear();

@@ -66,6 +66,10 @@ bool RemoveNewTrackAt(std::vector<std::unique_ptr<Track>>& tracks, int index) {
   return true;
 }
 
+// The new track made from a file (names compared without case), not an empty placeholder; null
+// when none.
+SRawTrack* FindNewTrackByPath(const SRawTracks& tracks, const std::filesystem::path& path);
+
 // The original-track list of a clip from its program's streams, in stored order: one record per
 // PID (a repeated PID is skipped), every record kept.
 void BuildOriginalTracks(std::span<const StreamInfo> streams, int32_t clip_number,
