@@ -107,6 +107,7 @@ bool CBDDisc::Clear() {
   // The published lists must never outlive the objects they point to.
   if (clips_ && CurrentClips() == clips_.get()) SetCurrentClips(nullptr);
   if (playlists_ && CurrentPlaylists() == playlists_.get()) SetCurrentPlaylists(nullptr);
+  if (CurrentEditRecord() == &edit_record_) SetCurrentEditRecord(nullptr);
   const bool had_any = index_ || movie_objects_ || sound_ || playlists_ || clips_;
   index_.reset();
   movie_objects_.reset();
@@ -120,6 +121,7 @@ bool CBDDisc::Clear() {
 bool CBDDisc::Open(const std::string& folder) {
   folder_ = FindBdmvFolder(folder);
   Clear();
+  edit_record_.edits.clear();
   if (!LoadIndex(folder_) || !LoadMovieObject(folder_)) return false;
   LoadSound(folder_);  // a missing or broken sound file never prevents opening
   if (!LoadPlaylists(folder_)) return false;
@@ -130,8 +132,7 @@ bool CBDDisc::Open(const std::string& folder) {
   std::error_code ec;
   stereoscopic_ = fs::is_directory(ssif, ec);
 
-  SetCurrentClips(clips_.get());
-  SetCurrentPlaylists(playlists_.get());
+  Publish();
   for (const auto& playlist : playlists_->items()) playlist->BuildTrackList();
   for (const auto& playlist : playlists_->items()) RecordSeamlessLinks(*playlist);
   SetName(DiscNameFromPath(folder_));
@@ -261,6 +262,12 @@ bool CBDDisc::LoadOneClip(std::string& folder, int number) {
   clip->stream_path = stream_path;
   clip->InitState();
   return true;
+}
+
+void CBDDisc::Publish() {
+  SetCurrentClips(clips_.get());
+  SetCurrentPlaylists(playlists_.get());
+  SetCurrentEditRecord(&edit_record_);
 }
 
 std::vector<int> CBDDisc::CollectClipNumbers() const {

@@ -14,6 +14,7 @@
 #include "formats/sound.h"
 #include "model/bd_paths.h"
 #include "model/clip_object.h"
+#include "model/edit_list.h"
 #include "model/named_object.h"
 #include "model/playlist_object.h"
 
@@ -74,6 +75,10 @@ class CBDDisc : public CNamedObject {
   // The BDMV folder, ending with '/'.
   const std::string& folder() const { return folder_; }
   bool stereoscopic() const { return stereoscopic_; }
+  // The edits made since the disc was opened, in order.
+  const SEditRecord& edit_record() const { return edit_record_; }
+  // Makes this disc's lists and record the ones the editing operations use (Open does).
+  void Publish();
 
  private:
   // The clip numbers every playlist uses, ascending, each once.
@@ -88,6 +93,7 @@ class CBDDisc : public CNamedObject {
   std::unique_ptr<CCofObject> clips_;
   std::string folder_;
   bool stereoscopic_ = false;
+  SEditRecord edit_record_;
 };
 
 // The labels of the two trees.
