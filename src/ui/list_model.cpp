@@ -36,6 +36,8 @@ QVariant CListModel::data(const QModelIndex& index, int role) const {
       if (!checked) return {};
       return *checked ? Qt::Checked : Qt::Unchecked;
     }
+    case Qt::EditRole:
+      return EditValue(index.row(), index.column());
     case Qt::ForegroundRole:
       if (Greyed(index.row())) return QColor(128, 128, 128);
       return {};
@@ -45,8 +47,28 @@ QVariant CListModel::data(const QModelIndex& index, int role) const {
 }
 
 Qt::ItemFlags CListModel::flags(const QModelIndex& index) const {
-  // Read-only: the boxes show the model's flags; editing them comes with the track commands.
-  return index.isValid() ? Qt::ItemIsEnabled | Qt::ItemIsSelectable : Qt::NoItemFlags;
+  if (!index.isValid()) return Qt::NoItemFlags;
+  Qt::ItemFlags flags = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
+  if (check_handler_ && Tickable(index.column()) && Checked(index.row(), index.column())) {
+    flags |= Qt::ItemIsUserCheckable;
+  }
+  if (edit_handler_ && Editable(index.column())) flags |= Qt::ItemIsEditable;
+  return flags;
+}
+
+bool CListModel::setData(const QModelIndex& index, const QVariant& value, int role) {
+  if (!index.isValid() || index.row() >= rowCount()) return false;
+  if (role == Qt::CheckStateRole) {
+    if (!check_handler_ || !Tickable(index.column())) return false;
+    if (!Checked(index.row(), index.column())) return false;
+    const bool ticked = value.toInt() == Qt::Checked;
+    return check_handler_(index.row(), index.column(), ticked);
+  }
+  if (role == Qt::EditRole) {
+    if (!edit_handler_ || !Editable(index.column())) return false;
+    return edit_handler_(index.row(), index.column(), value);
+  }
+  return false;
 }
 
 void CListModel::Reset() {

@@ -9,25 +9,30 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QSettings>
 #include <QStatusBar>
 #include <QStyle>
+#include <QTimer>
 #include <QToolBar>
 #include <QUrl>
 
+#include "model/batch_add.h"
 #include "model/bd_paths.h"
+#include "model/size_estimate.h"
+#include "model/source.h"
 #include "platform/common.h"
 #include "platform/format.h"
 #include "platform/prompt.h"
 #include "platform/string_table.h"
+#include "ui/build_entry.h"
 #include "ui/defined_folder_dialog.h"
+#include "ui/file_choice.h"
 #include "ui/path_text.h"
 #include "ui/settings.h"
+#include "ui/task_dlg.h"
 
 namespace tessel::ui {
 namespace {
-
-constexpr Command kDisabledJobs[] = {Command::kBatchAdd, Command::kBuild, Command::kScanTrackSize,
-                                     Command::kTotalDiscSize};
 
 void OpenAddress(const char* address) {
   QDesktopServices::openUrl(QUrl(QString::fromUtf8(address)));
@@ -55,6 +60,8 @@ CMainFrame::CMainFrame(CTesselApp& app, QWidget* parent) : QMainWindow(parent), 
   CreateToolbars();
   CreateStatusBar();
   connect(view_, &CTesselView::shownChanged, this, &CMainFrame::UpdateTitle);
+  connect(view_, &CTesselView::shownChanged, this, &CMainFrame::UpdateCommands);
+  connect(view_, &CTesselView::edited, this, &CMainFrame::UpdateCommands);
   connect(m2ts_pane_, &CTreePane::objectChosen, view_, &CTesselView::ShowObject);
   connect(mpls_pane_, &CTreePane::objectChosen, view_, &CTesselView::ShowObject);
 
@@ -75,12 +82,14 @@ void CMainFrame::OpenFolder(const QString& folder) {
   // Exact comparison: two folders whose names differ only in case are two discs here. A folder
   // whose last open failed is opened again.
   if (app_.loaded() && path == app_.source_folder()) return;
+  if (JobRunning() || !MayDiscardEdits()) return;
   browse_->set_path(PathToQt(path));
   browse_->set_remembered_folder(PathToQt(path));
   RunOpen(path);
 }
 
 void CMainFrame::OpenDropped(const QString& path) {
+  if (JobRunning()) return;
   const std::string bdmv = QFileInfo(path).isDir() ? FindBdmvFolder(PathFromQt(path)) : "";
   if (bdmv.empty() || !IsBdmvFolder(PathToQt(bdmv))) {
     ShowMessage(Format("%s\r\n%s", PathFromQt(path).c_str(),
@@ -105,12 +114,78 @@ void CMainFrame::RunOpen(const std::string& folder) {
   QApplication::restoreOverrideCursor();
 }
 
-void CMainFrame::ShowDisc(const CBDDisc* disc) {
+void CMainFrame::ShowDisc(CBDDisc* disc) {
   view_->SetDisc(disc);
   m2ts_pane_->Fill(disc);
   mpls_pane_->Fill(disc);
   UpdateDiscPane(disc);
   UpdateTitle();
+  UpdateCommands();
+}
+
+bool CMainFrame::DiscModified() const {
+  if (!app_.loaded()) return false;
+  const CBDDisc& disc = app_.disc();
+  if (const CCofObject* clips = disc.clips()) {
+    for (const auto& clip : clips->items()) {
+      if (clip->IsModified()) return true;
+    }
+  }
+  if (const CPofObject* playlists = disc.playlists()) {
+    for (const auto& playlist : playlists->items()) {
+      if (playlist->IsModified()) return true;
+    }
+  }
+  return false;
+}
+
+bool CMainFrame::MayDiscardEdits() {
+  if (!DiscModified()) return true;
+  return AskUser(kDiscardEditsQuestion, PromptButtons::kYesNo, PromptIcon::kQuestion) ==
+         PromptAnswer::kYes;
+}
+
+void CMainFrame::UpdateCommands() {
+  if (busy_) return;
+  const CBDDisc* disc = app_.loaded() ? &app_.disc() : nullptr;
+  const bool batch = disc != nullptr && disc->index() != nullptr &&
+                     disc->movie_objects() != nullptr && disc->playlists() != nullptr &&
+                     disc->playlists()->GetCount() > 0 && disc->clips() != nullptr &&
+                     disc->clips()->GetCount() > 0;
+  actions_[Command::kBatchAdd]->setEnabled(batch);
+  actions_[Command::kBuild]->setEnabled(BuildEntry().available() && DiscModified());
+  actions_[Command::kTotalDiscSize]->setEnabled(disc != nullptr && disc->clips() != nullptr);
+  actions_[Command::kScanTrackSize]->setEnabled(disc != nullptr && view_->CanScan());
+}
+
+void CMainFrame::SetBusy(bool busy) {
+  if (busy == busy_) return;
+  busy_ = busy;
+  if (busy) {
+    busy_widgets_.clear();
+    QList<QWidget*> parts = {menuBar(), centralWidget(), m2ts_dock_, mpls_dock_};
+    for (QToolBar* bar : findChildren<QToolBar*>(Qt::FindDirectChildrenOnly)) parts << bar;
+    for (QWidget* part : parts) {
+      busy_widgets_.emplace_back(part, part->isEnabled());
+      part->setEnabled(false);
+    }
+    busy_actions_.clear();
+    for (QAction* action : findChildren<QAction*>()) {
+      busy_actions_.emplace_back(action, action->isEnabled());
+      action->setEnabled(false);
+    }
+    return;
+  }
+  for (auto& [part, enabled] : busy_widgets_) {
+    if (part) part->setEnabled(enabled);
+  }
+  busy_widgets_.clear();
+  for (auto& [action, enabled] : busy_actions_) {
+    if (action) action->setEnabled(enabled);
+  }
+  busy_actions_.clear();
+  UpdateCommands();
+  if (close_after_job_) QTimer::singleShot(0, this, &QWidget::close);
 }
 
 void CMainFrame::UpdateTitle() {
@@ -156,7 +231,10 @@ void CMainFrame::CreateActions() {
     if (*info.shortcut) action->setShortcut(QKeySequence(QString::fromUtf8(info.shortcut)));
     actions_[info.id] = action;
   }
-  for (Command id : kDisabledJobs) actions_[id]->setEnabled(false);
+  connect(actions_[Command::kBuild], &QAction::triggered, this, &CMainFrame::Build);
+  connect(actions_[Command::kBatchAdd], &QAction::triggered, this, &CMainFrame::BatchAdd);
+  connect(actions_[Command::kTotalDiscSize], &QAction::triggered, this, &CMainFrame::TotalDiscSize);
+  connect(actions_[Command::kScanTrackSize], &QAction::triggered, this, &CMainFrame::ScanTrackSize);
   QStyle* s = style();
   actions_[Command::kOpenBdmv]->setIcon(s->standardIcon(QStyle::SP_DirOpenIcon));
   actions_[Command::kBuild]->setIcon(s->standardIcon(QStyle::SP_DialogSaveButton));
@@ -165,7 +243,9 @@ void CMainFrame::CreateActions() {
   actions_[Command::kStatusBar]->setCheckable(true);
   actions_[Command::kStatusBar]->setChecked(true);
 
-  connect(actions_[Command::kOpenBdmv], &QAction::triggered, this, [this] { browse_->Browse(); });
+  connect(actions_[Command::kOpenBdmv], &QAction::triggered, this, [this] {
+    if (!JobRunning()) browse_->Browse();
+  });
   connect(actions_[Command::kExit], &QAction::triggered, this, &QWidget::close);
   connect(actions_[Command::kStatusBar], &QAction::toggled, this,
           [this](bool on) { statusBar()->setVisible(on); });
@@ -272,20 +352,105 @@ void CMainFrame::FocusPane(int step) {
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {
+  if (JobRunning()) {
+    // Closing asks the running job to stop, with the job's own question; the window goes once
+    // the job has returned.
+    event->ignore();
+    if (CJobWindow* job = RunningJobWindow()) {
+      job->RequestCancel();
+      close_after_job_ = close_after_job_ || job->cancelled();
+    }
+    return;
+  }
+  if (!close_after_job_ && !MayDiscardEdits()) {
+    event->ignore();
+    return;
+  }
   SaveFolders(browse_->remembered_folder(), PathToQt(app_.output_folder()));
   SaveLayout(saveGeometry(), saveState());
   QMainWindow::closeEvent(event);
 }
 
 void CMainFrame::dragEnterEvent(QDragEnterEvent* event) {
-  if (event->mimeData()->hasUrls()) event->acceptProposedAction();
+  if (!JobRunning() && event->mimeData()->hasUrls()) event->acceptProposedAction();
 }
 
 void CMainFrame::dropEvent(QDropEvent* event) {
+  if (JobRunning()) return;
   const QList<QUrl> urls = event->mimeData()->urls();
   if (urls.empty() || !urls.front().isLocalFile()) return;
   event->acceptProposedAction();
   OpenDropped(urls.front().toLocalFile());
+}
+
+void CMainFrame::Build() {
+  const SBuildEntry& entry = BuildEntry();
+  if (JobRunning() || !app_.loaded() || !entry.available()) return;
+  CBDDisc& disc = app_.disc();
+  if (entry.check(disc) != 0) return;
+  const QString start = QSettings().value(QStringLiteral("General/OutFolder")).toString();
+  const QString chosen = CurrentFileChoice().Folder(this, CommandTooltip(Command::kBuild), start);
+  if (chosen.isEmpty()) return;
+  QSettings().setValue(QStringLiteral("General/OutFolder"), chosen);
+  app_.set_output_folder(PathFromQt(chosen));
+  {
+    CTaskDlg dialog(this);
+    const CJobScope scope(this, &dialog);
+    entry.run(
+        disc, PathFromQt(chosen), [&dialog] { dialog.show(); }, dialog.Callback());
+    dialog.hide();
+  }
+  // What was built is now on disc; the trees and lists show the model afresh.
+  if (!close_after_job_) ShowDisc(&disc);
+}
+
+void CMainFrame::BatchAdd() {
+  if (JobRunning() || !app_.loaded() || app_.disc().clips() == nullptr) return;
+  CCofObject& clips = *app_.disc().clips();
+  if (clips.GetCount() == 0) return;
+  const QStringList files = CurrentFileChoice().OpenFiles(this, DialogFilter(SourceFilter()), true);
+  if (files.isEmpty()) return;
+  int added = 0;
+  RunProgressJob(this, QString(), [&](const ProgressCallback& progress) {
+    for (const QString& file : files) {
+      const std::filesystem::path path = PathFromQt(file);
+      const SBatchMatch match = MatchBatchFile(clips, path);
+      if (match.skip != BatchSkip::kNone) continue;
+      int result = 2;
+      // The first file that cannot be added ends the batch.
+      if (match.clip->AddNewTrack(path, progress, &result) == nullptr) {
+        return result == 1 ? JobResult::kCancelled : JobResult::kFailed;
+      }
+      match.clip->UpdateVideoFlags();
+      ++added;
+    }
+    return JobResult::kDone;
+  });
+  ShowMessage(
+      Format("Selected count is %d, %d track(s) added! ", static_cast<int>(files.size()), added),
+      PromptIcon::kInformation);
+  if (added > 0) {
+    view_->Refresh();
+    UpdateCommands();
+  }
+}
+
+void CMainFrame::TotalDiscSize() {
+  if (JobRunning() || !app_.loaded() || app_.disc().clips() == nullptr) return;
+  CBDDisc& disc = app_.disc();
+  STrackSizes sizes;
+  const JobResult result = RunProgressJob(this, QString(), [&](const ProgressCallback& progress) {
+    return TrackSizes(*disc.clips(), progress, sizes);
+  });
+  view_->Refresh();  // the scanned sizes
+  if (result != JobResult::kDone) return;
+  const SDiscEstimate estimate = EstimateDisc(DatabaseSize(disc), sizes);
+  ShowMessage(EstimateMessage(EstimateTexts(estimate)), PromptIcon::kInformation);
+}
+
+void CMainFrame::ScanTrackSize() {
+  if (JobRunning() || !app_.loaded()) return;
+  view_->ScanTrackSize();
 }
 
 }  // namespace tessel::ui

@@ -7,11 +7,15 @@
 #include <QLabel>
 #include <QMainWindow>
 #include <QMenu>
+#include <QPointer>
 #include <QStringList>
 #include <map>
+#include <utility>
+#include <vector>
 
 #include "ui/bdmv_browse_edit.h"
 #include "ui/commands.h"
+#include "ui/job_window.h"
 #include "ui/m2ts_pane.h"
 #include "ui/mpls_pane.h"
 #include "ui/tessel_app.h"
@@ -23,7 +27,11 @@ namespace tessel::ui {
 QString VersionText();
 QString AboutText();
 
-class CMainFrame : public QMainWindow {
+// The question before a disc with edits that were not built is let go.
+inline constexpr const char* kDiscardEditsQuestion =
+    "The loaded disc has edits that have not been built. Discard them? ";
+
+class CMainFrame : public QMainWindow, public CJobHost {
   Q_OBJECT
 
  public:
@@ -49,6 +57,17 @@ class CMainFrame : public QMainWindow {
   // Moves the focus to the next (or previous) of the trees and the main view.
   void FocusPane(int step);
 
+  // The job commands; each does nothing while another job runs.
+  void Build();
+  void BatchAdd();
+  void TotalDiscSize();
+  void ScanTrackSize();
+  // The enabling rules of the commands, evaluated again.
+  void UpdateCommands();
+  // Shuts the window's commands, menus, panes and drops off while a job runs.
+  void SetBusy(bool busy) override;
+  bool busy() const { return busy_; }
+
  protected:
   void closeEvent(QCloseEvent* event) override;
   void dragEnterEvent(QDragEnterEvent* event) override;
@@ -65,7 +84,10 @@ class CMainFrame : public QMainWindow {
 
   void RunOpen(const std::string& folder);
   // Points every tree and view at the disc, or at nothing while the disc changes.
-  void ShowDisc(const CBDDisc* disc);
+  void ShowDisc(CBDDisc* disc);
+  bool DiscModified() const;
+  // True when the loaded disc may be let go: no edits, or the user agreed to lose them.
+  bool MayDiscardEdits();
   void UpdateTitle();
   void UpdateDiscPane(const CBDDisc* disc);
 
@@ -81,6 +103,12 @@ class CMainFrame : public QMainWindow {
   CTesselView* view_ = nullptr;
   QLabel* version_pane_ = nullptr;
   QLabel* disc_pane_ = nullptr;
+  // What was enabled before a job, given back after it.
+  std::vector<std::pair<QPointer<QWidget>, bool>> busy_widgets_;
+  std::vector<std::pair<QPointer<QAction>, bool>> busy_actions_;
+  bool busy_ = false;
+  bool close_after_job_ = false;
+  bool closing_asked_ = false;
 };
 
 }  // namespace tessel::ui

@@ -2,30 +2,57 @@
 // "Playlist Mark".
 #pragma once
 
+#include <QMenu>
 #include <QTabWidget>
 #include <QWidget>
 
 #include "model/clip_object.h"
 #include "model/playlist_object.h"
+#include "platform/common.h"
 #include "ui/list_panel.h"
 #include "ui/playlist_list_models.h"
 #include "ui/track_list_models.h"
 
 namespace tessel::ui {
 
+// "Mpls Tracks": the editing commands of the shown playlist, each followed by `edited`.
 class CMplsTrackView : public QWidget {
   Q_OBJECT
 
  public:
   explicit CMplsTrackView(QWidget* parent = nullptr);
-  void ShowPlaylist(const CMplsObject* playlist);
+  void ShowPlaylist(CMplsObject* playlist);
 
   CListPanel* original_panel() const { return original_; }
   CListPanel* new_panel() const { return new_; }
   CListPanel* order_panel() const { return order_; }
 
+  void SetVisibleAll(bool visible);
+  void SetRelatedVisible(int row, bool visible);
+  void Demux();
+  void AddTrack();
+  void AddFiles(const QStringList& files);
+  void AddEmptyTrack();
+  void DeleteSelected();
+  void ReplaceTrack(int row);
+  void ClearTrack(int row, bool cleared);
+  // Moves the selected row of "Track order:" one up (-1) or down (+1).
+  void MoveOrderRow(int step);
+  JobResult ScanTrackSize();
+  QMenu* ContextMenu(int row);
+
+ signals:
+  void edited();
+
  private:
+  bool SetVisible(int row, bool visible);
+  bool EditNewTrack(int row, int column, const QVariant& value);
+  void ToggleSelected();
+  void Edited();
+
+  CMplsObject* playlist_ = nullptr;
   CPlaylistTrackListModel* original_model_;
+  CNewTrackListModel* new_model_;
   CTrackOrderListModel* order_model_;
   CListPanel* original_;
   CListPanel* new_;
@@ -82,7 +109,7 @@ class CMplsView : public QTabWidget {
 
  public:
   explicit CMplsView(QWidget* parent = nullptr);
-  void ShowPlaylist(const CMplsObject* playlist, const CCofObject* clips);
+  void ShowPlaylist(CMplsObject* playlist, const CCofObject* clips);
   // Every list is read again, selections kept where the rows still exist.
   void Refresh();
   // Every list of every tab.

@@ -19,12 +19,16 @@ class CTesselView : public QTabWidget {
 
   explicit CTesselView(QWidget* parent = nullptr);
 
-  // The disc whose objects are shown; null empties every list.
-  void SetDisc(const CBDDisc* disc);
-  // Shows the object in its tab; `switch_tab` also brings that tab to the front.
+  // The disc whose objects are shown and edited; null empties every list.
+  void SetDisc(CBDDisc* disc);
+  // Shows the object of the disc in its tab; `switch_tab` also brings that tab to the front.
   void ShowObject(const CNamedObject* object, bool switch_tab);
   // The model changed: every list reads it again.
   void Refresh();
+  // "Scan track size" of the active tab's track view; failed on any other tab.
+  JobResult ScanTrackSize();
+  // Whether the active tab shows something to scan.
+  bool CanScan() const;
 
   const CClpiObject* shown_clip() const { return clip_; }
   const CMplsObject* shown_playlist() const { return playlist_; }
@@ -34,14 +38,17 @@ class CTesselView : public QTabWidget {
  signals:
   // The shown clip or the active tab changed (the window title follows).
   void shownChanged();
+  // A command changed the model (the commands' enabling follows).
+  void edited();
 
  private:
-  void ShowClip(const CClpiObject* clip);
-  void ShowPlaylist(const CMplsObject* playlist);
+  void ShowClip(CClpiObject* clip);
+  void ShowPlaylist(CMplsObject* playlist);
+  void OnEdited();
 
-  const CBDDisc* disc_ = nullptr;
-  const CClpiObject* clip_ = nullptr;
-  const CMplsObject* playlist_ = nullptr;
+  CBDDisc* disc_ = nullptr;
+  CClpiObject* clip_ = nullptr;
+  CMplsObject* playlist_ = nullptr;
   CM2tsView* m2ts_;
   CMplsView* mpls_;
 };

@@ -1,5 +1,8 @@
 #include "ui/track_list_models.h"
 
+#include "es/stream_info.h"
+#include "formats/stn.h"
+#include "formats/tables.h"
 #include "model/track_kinds.h"
 #include "model/track_texts.h"
 #include "platform/common.h"
@@ -59,7 +62,41 @@ std::string SharedTrackText(const SRipTrack& track, int column) {
   }
 }
 
+// The columns of the clip's "New tracks:" list from "Filename" on (column 0 is "Filename").
+std::string NewTrackText(const SRawTrack& shown, int column) {
+  const SRawTrack& track = shown.Effective();
+  switch (column) {
+    case 0:
+      return shown.MainPath().filename().string();
+    case 1: {
+      const char* name = CodingTypeShortName(track.CodingType());
+      return name ? name : Format("0x%02X", track.CodingType());
+    }
+    case 2: {
+      StreamInfo info;
+      track.FillClipAttributes(info);
+      return StreamDescription(info.CodingInfo.Values(), false);
+    }
+    case 3:
+      return LanguageDisplayText(LanguageDisplayPosition(shown.LanguageCode()));
+    case 4:
+      return Format("%d", shown.delay / kTicksPerMs);
+    case 5:
+      return TimeText(static_cast<uint64_t>(StreamDurationMs(track.header)));
+    case 6:
+      return SizeText(track.header.totalSize / kSourcePacketSize);
+    case 7:
+      return track.header.bitRate ? Format("%u kbps", track.header.bitRate / 1000) : "";
+    default:
+      return {};
+  }
+}
+
 }  // namespace
+
+bool DelayFits(int64_t milliseconds) {
+  return milliseconds >= -kMaxDelayMs && milliseconds <= kMaxDelayMs;
+}
 
 CClipTrackListModel::CClipTrackListModel(QObject* parent) : CListModel(kClipTrackColumns, parent) {}
 
@@ -129,35 +166,91 @@ bool CPlaylistTrackListModel::Greyed(int row) const {
 CNewTrackListModel::CNewTrackListModel(Owner owner, QObject* parent)
     : CListModel(owner == Owner::kClip ? std::span<const SColumn>(kClipNewTrackColumns)
                                        : std::span<const SColumn>(kPlaylistNewTrackColumns),
-                 parent) {}
+                 parent),
+      owner_(owner) {}
 
-int CNewTrackListModel::rowCount(const QModelIndex&) const {
-  return 0;
+void CNewTrackListModel::SetTracks(const SRawTracks* tracks) {
+  beginResetModel();
+  tracks_ = tracks;
+  endResetModel();
 }
 
-std::string CNewTrackListModel::Text(int, int) const {
+int CNewTrackListModel::rowCount(const QModelIndex& parent) const {
+  return parent.isValid() || !tracks_ ? 0 : static_cast<int>(tracks_->size());
+}
+
+std::string CNewTrackListModel::Text(int row, int column) const {
+  // The boxes come first: "Primary" (and, in a playlist, "Visible" before it).
+  const int boxes = owner_ == Owner::kPlaylist ? 2 : 1;
+  return column < boxes ? std::string() : NewTrackText(At(row), column - boxes);
+}
+
+std::optional<bool> CNewTrackListModel::Checked(int row, int column) const {
+  const SRawTrack& track = At(row);
+  if (owner_ == Owner::kPlaylist && column == 0) return track.keep != 0;
+  if (column == (owner_ == Owner::kPlaylist ? 1 : 0)) return track.primary != 0;
+  return {};
+}
+
+bool CNewTrackListModel::Editable(int column) const {
+  return column == language_column() || column == delay_column();
+}
+
+QVariant CNewTrackListModel::EditValue(int row, int column) const {
+  if (row < 0 || row >= rowCount()) return {};
+  const SRawTrack& track = At(row);
+  if (column == language_column()) return LanguageDisplayPosition(track.LanguageCode());
+  if (column == delay_column()) return static_cast<int>(track.delay / kTicksPerMs);
   return {};
 }
 
 CTrackOrderListModel::CTrackOrderListModel(QObject* parent)
     : CListModel(kTrackOrderColumns, parent) {}
 
-void CTrackOrderListModel::SetTracks(const SRipTracks* tracks) {
+void CTrackOrderListModel::SetClip(const CClpiObject* clip) {
   beginResetModel();
-  tracks_ = tracks;
+  clip_ = clip;
+  playlist_ = nullptr;
   endResetModel();
 }
 
+void CTrackOrderListModel::SetPlaylist(const CMplsObject* playlist) {
+  beginResetModel();
+  clip_ = nullptr;
+  playlist_ = playlist;
+  endResetModel();
+}
+
+std::vector<const SMuxTrack*> CTrackOrderListModel::Tracks() const {
+  if (clip_) return clip_->OutputTracks();
+  if (playlist_) return playlist_->OutputTracks();
+  return {};
+}
+
 int CTrackOrderListModel::rowCount(const QModelIndex& parent) const {
-  return parent.isValid() || !tracks_ ? 0 : static_cast<int>(OutputOrder(*tracks_).size());
+  return parent.isValid() ? 0 : static_cast<int>(Tracks().size());
 }
 
 std::string CTrackOrderListModel::Text(int row, int column) const {
-  const std::vector<const SMuxTrack*> order = OutputOrder(*tracks_);
+  const std::vector<const SMuxTrack*> order = Tracks();
   if (row >= static_cast<int>(order.size())) return {};
   if (column == 0) return Format("%d", row);
-  const auto* track = dynamic_cast<const SRipTrack*>(order[static_cast<size_t>(row)]);
-  return track ? SharedTrackText(*track, column == 1 ? 0 : column == 2 ? 1 : column) : "";
+  const SMuxTrack* track = order[static_cast<size_t>(row)];
+  if (const auto* original = dynamic_cast<const SRipTrack*>(track)) {
+    return SharedTrackText(*original, column == 1 ? 0 : column == 2 ? 1 : column);
+  }
+  const auto* added = dynamic_cast<const SRawTrack*>(track);
+  if (added == nullptr) return {};
+  switch (column) {
+    case 1:
+      return NewTrackText(*added, 0);
+    case 3:
+      return NewTrackText(*added, 1);
+    case 4:
+      return NewTrackText(*added, 2);
+    default:
+      return {};
+  }
 }
 
 }  // namespace tessel::ui

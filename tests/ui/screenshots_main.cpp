@@ -10,7 +10,9 @@
 #include "ui/main_frame.h"
 #include "ui/message_prompt.h"
 #include "ui/path_text.h"
+#include "ui/progress_wnd.h"
 #include "ui/settings.h"
+#include "ui/task_dlg.h"
 #include "ui/tessel_app.h"
 #include "ui_fixture.h"
 
@@ -66,7 +68,9 @@ int main(int argc, char* argv[]) {
   frame.show();
   frame.move(0, 0);
 
-  frame.OpenFolder(ui::PathToQt(test::DataPath("discs/disc-multiclip/BDMV").string()));
+  // A copy: the analysis of a new track writes its side file beside the stream.
+  const fs::path multiclip = test::StageDisc("discs/disc-multiclip", scratch / "multiclip");
+  frame.OpenFolder(ui::PathToQt(multiclip.string()));
   Shoot(QStringLiteral("01-opened-multiclip"));
   const auto& clips = *frame.m2ts_pane()->model();
   SelectTree(frame.m2ts_pane(), clips.index(0, 0, clips.GroupIndex()));
@@ -80,6 +84,38 @@ int main(int argc, char* argv[]) {
   for (int tab = 0; tab < 4; ++tab) {
     frame.view()->mpls_view()->setCurrentIndex(tab);
     Shoot(QString::fromUtf8(tabs[tab]));
+  }
+
+  frame.view()->setCurrentIndex(0);
+  frame.view()->m2ts_view()->setCurrentIndex(0);
+  SelectTree(frame.m2ts_pane(), clips.index(0, 0, clips.GroupIndex()));
+  {
+    test::ScopedFileChoice files;
+    fs::create_directories(scratch / "es");
+    files.files = {ui::PathToQt(test::StageEs("ac3_20_192k.ac3", scratch / "es").string())};
+    frame.view()->m2ts_view()->track_view()->AddTrack();
+  }
+  Shoot(QStringLiteral("10-clip-new-track"));
+  frame.view()->m2ts_view()->track_view()->ClearTrack(1, true);
+  Shoot(QStringLiteral("11-clip-cleared-track"));
+  {
+    ui::CProgressWnd progress;
+    progress.Create(QStringLiteral("Scaning track..."), &frame);
+    progress.show();
+    progress.SetText(multiclip.string() + "/STREAM/00000.m2ts");
+    progress.SetPos(42);
+    QApplication::processEvents();
+    Shoot(QStringLiteral("12-progress-window"));
+  }
+  {
+    ui::CTaskDlg dialog(&frame);
+    dialog.show();
+    const ProgressCallback log = dialog.Callback();
+    for (const char* line : {"Start to build...", "Remultiplex 00000.m2ts", "Copy 00001.m2ts"}) {
+      log({ProgressKind::kMessage, 0, line, {}});
+    }
+    log({ProgressKind::kPosition, 37, {}, {}});
+    Shoot(QStringLiteral("13-build-dialog"));
   }
 
   const fs::path retail = test::StageDisc("discs/retail/bdpl-disc9", scratch / "retail");

@@ -66,6 +66,22 @@ void ReadEveryCell(const QAbstractItemModel& model, const QModelIndex& parent) {
   }
 }
 
+QStringList ScopedFileChoice::OpenFiles(QWidget*, const QString&, bool) {
+  ++file_dialogs;
+  return files;
+}
+
+QString ScopedFileChoice::Folder(QWidget*, const QString&, const QString& start) {
+  folder_starts << start;
+  return folder;
+}
+
+fs::path StageEs(const std::string& name, const fs::path& folder) {
+  const fs::path target = folder / name;
+  fs::copy_file(DataPath("es/" + name), target, fs::copy_options::overwrite_existing);
+  return target;
+}
+
 QStringList InfoLines(const fs::path& folder) {
   QProcess info;
   info.start(QStringLiteral(TESSEL_EXE), {QStringLiteral("info"), ui::PathToQt(folder.string())});

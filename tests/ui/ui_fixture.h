@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "support/test_support.h"
+#include "ui/file_choice.h"
 
 namespace tessel::test {
 
@@ -32,6 +33,27 @@ QStringList TreeLines(const QAbstractItemModel& model);
 QStringList ColumnTexts(const QAbstractItemModel& model, int column);
 // Every cell read once (a repaint would do the same).
 void ReadEveryCell(const QAbstractItemModel& model, const QModelIndex& parent = {});
+
+// File and folder dialogs answered from a script, installed for the object's lifetime; an empty
+// script answers as a cancelled dialog.
+class ScopedFileChoice : public ui::CFileChoice {
+ public:
+  ScopedFileChoice() { ui::SetFileChoice(this); }
+  ~ScopedFileChoice() override { ui::SetFileChoice(nullptr); }
+  ScopedFileChoice(const ScopedFileChoice&) = delete;
+  ScopedFileChoice& operator=(const ScopedFileChoice&) = delete;
+
+  QStringList OpenFiles(QWidget* parent, const QString& filter, bool several) override;
+  QString Folder(QWidget* parent, const QString& title, const QString& start) override;
+
+  QStringList files;          // the next file dialog's answer
+  QString folder;             // every folder dialog's answer
+  QStringList folder_starts;  // where each folder dialog started
+  int file_dialogs = 0;
+};
+
+// Copies tests/data/es/`name` into `folder` (the analysis writes its side file beside it).
+std::filesystem::path StageEs(const std::string& name, const std::filesystem::path& folder);
 
 // What `tessel info FOLDER` prints, line by line.
 QStringList InfoLines(const std::filesystem::path& folder);
