@@ -16,11 +16,16 @@ namespace tessel {
 // What one build did, for the front ends (the command line lists it with --json).
 struct SBuildReport {
   JobResult result = JobResult::kFailed;
-  std::string output_bdmv;           // ends with '/'; empty when the command ended before it
-  std::vector<int> rebuilt_clips;    // remultiplexed or written as the empty clip
-  std::vector<int> copied_clips;     // copied unchanged (or already identical)
+  std::string output_bdmv;         // ends with '/'; empty when the command ended before it
+  std::vector<int> rebuilt_clips;  // remultiplexed or written as the empty clip
+  std::vector<int> copied_clips;   // copied unchanged (or already identical)
   std::vector<int> written_playlists;
   std::vector<int> copied_playlists;
+  // Files the copies moved, and those left alone because the output already held them.
+  uint64_t copied_files = 0;
+  uint64_t copied_bytes = 0;
+  uint64_t skipped_files = 0;
+  std::chrono::milliseconds copy_time{0};  // spent inside the copies
   std::string final_message;  // shown at the end; empty when the command ended before the build
   std::chrono::system_clock::time_point start, end;
 };
