@@ -250,8 +250,9 @@ JobResult CopyUnmodifiedClips(SBuildRun& run) {
   std::vector<SCopyItem> streams;
   std::vector<SCopyItem> infos;
   std::vector<int> numbers;
+  // An unchanged clip is copied even when it has no stream: its playlists still name it.
   for (const auto& clip : run.disc.clips()->items()) {
-    if (clip->IsModified() || clip->OutputTracks().empty()) continue;
+    if (clip->IsModified()) continue;
     streams.push_back({clip->stream_path, StreamOutPath(run, clip->id())});
     infos.push_back({clip->clpi_path, ClipInfoOutPath(run, clip->id())});
     numbers.push_back(clip->id());
