@@ -35,7 +35,7 @@ measure() {  # wall seconds and peak RSS (kB) of one run
   }
   cat "$work/time"
 }
-rate() { awk -v b="$total" -v s="$1" 'BEGIN { printf "%.1f", s > 0 ? b / 1e6 / s : 0 }'; }
+rate() { awk -v b="$total" -v s="$1" 'BEGIN { printf "%.1f", (s > 0 ? b / 1e6 / s : 0) }'; }
 
 rm -rf "$work/out-build" "$work/out-cp"
 read -r build_s build_kb < <(measure "$tessel" build "$disc" -o "$work/out-build" --yes -q --json "$@")
@@ -45,6 +45,6 @@ read -r cp_s cp_kb < <(measure cp -r "$disc" "$work/out-cp")
 printf 'disc: %.2f GB (%s)\n' "$(awk -v b="$total" 'BEGIN { print b / 1e9 }')" "$rebuilt"
 printf 'tessel build: %6.2f s  %8s MB/s  peak RSS %6d kB  copy step %.2f s (%.0f%% of the build)\n' \
   "$build_s" "$(rate "$build_s")" "$build_kb" "$(awk -v m="$copy_ms" 'BEGIN { print m / 1000 }')" \
-  "$(awk -v m="$copy_ms" -v s="$build_s" 'BEGIN { print s > 0 ? m / 10 / s : 0 }')"
+  "$(awk -v m="$copy_ms" -v s="$build_s" 'BEGIN { print (s > 0 ? m / 10 / s : 0) }')"
 printf 'cp -r       : %6.2f s  %8s MB/s  peak RSS %6d kB\n' "$cp_s" "$(rate "$cp_s")" "$cp_kb"
 rm -rf "$work/out-build" "$work/out-cp"
