@@ -25,7 +25,7 @@ void ReadUnits(SRipTrack& track, CByteSource& source) {
   if (!track.Prepare(source, track.pid, message)) return;
   uint8_t packet[192];
   uint32_t payload = 0;
-  for (int units = 0; !track.finished() && units < 100000; ++units) {
+  for (int units = 0; !track.units_done() && units < 100000; ++units) {
     while (track.NextPacket(packet, payload)) {
     }
     track.NextUnit();

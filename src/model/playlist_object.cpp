@@ -42,7 +42,7 @@ std::unique_ptr<SRipTrack> TrackFromEntry(const Mpls& playlist, const PRIMARY_ST
   track->pid = stream.Entry.Pid();
   track->sub_path = stream.Entry.Type == 2 ? 1 : 0;
   track->clip_number = track->sub_path ? SubPathClip(playlist, stream.Entry) : clip_number;
-  track->attributes = stream.Attributes;
+  static_cast<AttributeValues&>(track->attributes) = stream.Attributes;
   track->primary = IsSecondaryPid(track->pid) ? 0 : 1;
   if (const std::optional<std::string> language = GetLanguage(stream.Attributes)) {
     track->language = LanguageRow(*language);

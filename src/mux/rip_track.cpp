@@ -7,6 +7,7 @@
 #include "formats/tables.h"
 #include "platform/common.h"
 #include "platform/format.h"
+#include "platform/prompt.h"
 #include "platform/string_table.h"
 #include "ts/psi.h"
 #include "ts/ts_packet.h"
@@ -418,6 +419,192 @@ bool SRipTrack::NextPacket(uint8_t (&packet)[192], uint32_t& payload) {
   return true;
 }
 
+// ---- the multiplexer's side ----
+
+namespace {
+
+// Whether an audio frame at the start of a PES payload is the base part of a two-part stream:
+// an AC-3 frame (bsid up to 10) or a DTS core frame. Nothing when the frame does not tell.
+std::optional<bool> BaseByFrame(uint8_t coding_type, std::span<const uint8_t> es) {
+  if (es.size() < 6) return std::nullopt;
+  switch (coding_type) {
+    case coding::kTrueHd:
+    case coding::kEac3:
+      if (es[0] == 0x0B && es[1] == 0x77) return (es[5] >> 3) <= 10;
+      if (coding_type == coding::kTrueHd && es.size() >= 8 && es[4] == 0xF8 && es[5] == 0x72 &&
+          es[6] == 0x6F && es[7] == 0xBA) {
+        return false;
+      }
+      return std::nullopt;
+    case coding::kDtsHd:
+    case coding::kDtsHdXll:
+      if (es[0] == 0x7F && es[1] == 0xFE && es[2] == 0x80 && es[3] == 0x01) return true;
+      if (es[0] == 0x64 && es[1] == 0x58 && es[2] == 0x20 && es[3] == 0x25) return false;
+      return std::nullopt;
+    default:
+      return std::nullopt;
+  }
+}
+
+}  // namespace
+
+const uint8_t* SRipAuCursor::NextPacket(uint64_t& bytes_left, uint32_t& payload) {
+  std::memset(packet, 0, sizeof(packet));
+  if (!track->NextPacket(packet, payload)) return nullptr;
+  bytes_left = track->unit_bytes_.size() - track->packet_pos_;
+  return packet;
+}
+
+KEY_POINT_INFO* SRipAuCursor::KeyPoint() {
+  return track->unit_key_point_ && !track->key_points.empty() ? &track->key_points.back() : nullptr;
+}
+
+void SRipAuCursor::SetTransportPriority(bool priority) {
+  track->SetOutputPriority(priority);
+}
+
+void SRipTrack::CreateStd() {
+  std::vector<std::unique_ptr<CStdBase>> models = CreateBufferModels();
+  if (!models.empty()) main_model = std::move(models[0]);
+  if (models.size() > 1) second_model = std::move(models[1]);
+}
+
+bool SRipTrack::Prepare() {
+  SMuxTrack::Prepare();
+  cursor_ = SRipAuCursor{};
+  cursor_.track = this;
+  previous_extension_ = false;
+  first_au = SFirstAuInfo{};
+  if (!source_file) {
+    ShowMessage(Format("%s: no source stream to read from", DisplayName().c_str()));
+    return false;
+  }
+  std::string message;
+  if (!Prepare(*source_file, output_pid, message)) {
+    ShowMessage(message);
+    return false;
+  }
+  if (!CurrentUnit()) {
+    finished = true;
+    return true;
+  }
+  if (!LoadCursor()) return false;
+  first_au = ComputeFirstAuInfo();
+  return true;
+}
+
+SFirstAuInfo SRipTrack::ComputeFirstAuInfo() const {
+  SFirstAuInfo info;
+  info.pts = cursor_.pts;
+  info.dts = cursor_.dts != 0 ? cursor_.dts : cursor_.pts;
+  uint64_t packets = 0;
+  if (IsGraphicsCodingType(CodingType())) {
+    // The whole first display set must be in the buffer before it is decoded.
+    for (int i = current_; i <= last_unit_; ++i) {
+      packets += units[i].PacketCount();
+      if (units[i].SegmentType() == segment_type::kEnd) break;
+    }
+  } else {
+    packets = units[current_].PacketCount();
+  }
+  info.packets = static_cast<uint32_t>(std::min<uint64_t>(packets, UINT32_MAX));
+  return info;
+}
+
+bool SRipTrack::IsExtensionUnit() const {
+  if (!second_model) return false;
+  const bool priority = UnitPriority();
+  if (unit_bytes_.size() >= kSourcePacketSize) {
+    SPacketView view;
+    SPesTimes times;
+    size_t es_offset = 0;
+    if (ViewPacket(unit_bytes_.data() + kTpExtraHeaderSize, view) && view.unit_start &&
+        ReadPesStart(view.payload, times, es_offset)) {
+      if (const auto base = BaseByFrame(CodingType(), view.payload.subspan(es_offset))) {
+        return !*base;
+      }
+    }
+  }
+  // The frame does not tell: the first unit goes by its priority, later ones alternate while
+  // the priority stays set.
+  if (!priority) return true;
+  return current_ != first_unit_ && !previous_extension_;
+}
+
+bool SRipTrack::LoadCursor() {
+  const SRipAu* unit = CurrentUnit();
+  if (unit->pts > UINT32_MAX || unit->dts > UINT32_MAX || unit->size > UINT32_MAX) {
+    ShowMessage(Format("Wrong AU's start time: DTS(%llu), PTS(%llu) ",
+                       static_cast<unsigned long long>(unit->dts),
+                       static_cast<unsigned long long>(unit->pts)));
+    return false;
+  }
+  cursor_.flags = unit->type;
+  cursor_.pts = static_cast<uint32_t>(unit->pts);
+  cursor_.dts = unit->dts != unit->pts ? static_cast<uint32_t>(unit->dts) : 0;
+  cursor_.size = static_cast<uint32_t>(unit_bytes_.size());
+  bytes_left = cursor_.size;
+  const bool ext = IsExtensionUnit();
+  cursor_.base = !ext;
+  if (second_model) SetOutputPriority(!ext);
+  previous_extension_ = ext;
+  FeedModels(cursor_, ext);
+  ++current_index;
+  return true;
+}
+
+bool SRipTrack::NextAu() {
+  if (!NextUnit()) {
+    finished = true;
+    return true;
+  }
+  return LoadCursor();
+}
+
+void SRipTrack::Release() {
+  SMuxTrack::Release();
+  unit_bytes_.clear();
+  unit_bytes_.shrink_to_fit();
+  finished_ = true;
+}
+
+bool SRipTrack::IsGraphicsStart() const {
+  if (!IsGraphicsCodingType(CodingType())) return true;
+  const SRipAu* unit = CurrentUnit();
+  if (!unit) return false;
+  const uint8_t segment = unit->SegmentType();
+  return segment == segment_type::kPresentationComposition ||
+         segment == segment_type::kInteractiveComposition;
+}
+
+double SRipTrack::FrameDurationMs() const {
+  if (!IsVideoCodingType(CodingType())) return 0;
+  return tessel::FrameDurationMs(attributes.FrameRate);
+}
+
+uint32_t SRipTrack::FrameDuration90k() const {
+  return static_cast<uint32_t>(FrameDurationMs() * 90);
+}
+
+void SRipTrack::FillClipAttributes(StreamInfo& info) const {
+  info = StreamInfo{};
+  info.CodingInfo = attributes;
+  info.StreamPID = static_cast<uint16_t>(output_pid);
+}
+
+void SRipTrack::FillEsi(ESI& out) const {
+  if (std::optional<ESI> copy = MakeEsi()) {
+    out = *copy;
+    return;
+  }
+  SMuxTrack::FillEsi(out);
+}
+
+void SRipTrack::GatherKeyPoints() {
+  ep_entry.StreamPid = static_cast<uint16_t>(output_pid);
+  ep_entry.KeyPoints = key_points;
+}
+
 void TrimGraphicsUnits(SRipTrack& track) {
   std::vector<SRipAu>& units = track.units;
   int from = -1;
@@ -494,6 +681,7 @@ class CScanner {
       CloseUnit(c);
       if (mode_ == 1 && c.track->CodingType() == coding::kPg) TrimGraphicsUnits(*c.track);
       if (pmt_) {
+        result_.program_descriptor = pmt_->PrivateProgramDescriptor;
         for (const ESI& esi : pmt_->Streams) {
           if (esi.ElementaryPid == id) c.track->esi = esi;
         }

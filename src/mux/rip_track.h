@@ -54,6 +54,21 @@ struct SRipAu {
   bool ClearsScreen() const { return type & rip_au::kEmptyComposition; }
 };
 
+struct SRipTrack;
+
+// The unit a rip track is sending, as the multiplexer sees it: its packets come from the old
+// file.
+struct SRipAuCursor : SAuBase {
+  const uint8_t* NextPacket(uint64_t& bytes_left, uint32_t& payload) override;
+  KEY_POINT_INFO* KeyPoint() override;
+  bool IsBaseSubStream() const override { return base; }
+  void SetTransportPriority(bool priority) override;
+
+  SRipTrack* track = nullptr;
+  uint8_t packet[192] = {};
+  bool base = true;
+};
+
 // A stream that already exists in a clip's transport stream.
 struct SRipTrack : SMuxTrack {
   SRipTrack() { original = 1; }
@@ -61,8 +76,8 @@ struct SRipTrack : SMuxTrack {
 
   int32_t clip_number = -1;
   uint16_t pid = 0;
-  AttributeValues attributes;
-  std::optional<ESI> esi;  // from the source's program map
+  StreamCodingInfo attributes;  // as the clip information holds them
+  std::optional<ESI> esi;       // from the source's program map
   // How a playlist's stream table names the stream (for clips: a main-clip entry of the PID).
   StreamEntry entry;
   uint8_t cleared = 0;
@@ -77,7 +92,7 @@ struct SRipTrack : SMuxTrack {
 
   // "00001.M2TS, 0x1100, AC-3(0x81), <attributes>".
   std::string DisplayName() const;
-  uint64_t TotalBytes() const { return packet_count * kSourcePacketSizeBytes; }
+  uint64_t TotalBytes() const override { return packet_count * kSourcePacketSizeBytes; }
   // A copy of the source's program map entry with the new PID.
   std::optional<ESI> MakeEsi() const;
   // The buffer models of the stream type (two for a core and an extension); none for a type
@@ -93,7 +108,7 @@ struct SRipTrack : SMuxTrack {
   // Mux side: prepare, then repeatedly NextUnit and NextPacket. Prepare fails (with a message)
   // for a type without a buffer model.
   bool Prepare(CByteSource& file, uint32_t new_pid, std::string& message);
-  bool finished() const { return finished_; }
+  bool units_done() const { return finished_; }
   // Loads the next unit of the range; false when the track has finished.
   bool NextUnit();
   const SRipAu* CurrentUnit() const;
@@ -108,7 +123,31 @@ struct SRipTrack : SMuxTrack {
 
   static constexpr uint64_t kSourcePacketSizeBytes = 192;
 
+  // ---- the multiplexer's operations; `source_file` must be set before its Initialise ----
+  bool Prepare() override;
+  void Release() override;
+  SAuBase* CurrentAu() override { return CurrentUnit() ? &cursor_ : nullptr; }
+  SFirstAuInfo FirstAuInfo() const override { return first_au; }
+  bool NextAu() override;
+  bool IsGraphicsStart() const override;
+  uint32_t FrameDuration90k() const override;
+  double FrameDurationMs() const override;
+  void FillClipAttributes(StreamInfo& info) const override;
+  void FillEsi(ESI& esi) const override;
+  void GatherKeyPoints() override;
+  void CreateStd() override;
+
+  CByteSource* source_file = nullptr;
+
  private:
+  friend struct SRipAuCursor;
+  // Loads the cursor from the current unit and feeds the buffer models; false (after a message)
+  // for times that do not fit the stream's 32-bit clock.
+  bool LoadCursor();
+  // Whether the current unit belongs to the extension of a two-part stream.
+  bool IsExtensionUnit() const;
+  SFirstAuInfo ComputeFirstAuInfo() const;
+
   void ReadProfileAndLevel();
   std::optional<KEY_POINT_INFO> KeyPointOf(int index);
 
@@ -123,6 +162,8 @@ struct SRipTrack : SMuxTrack {
   bool output_priority_ = false;
   std::optional<KEY_POINT_INFO> unit_key_point_;
   int64_t last_audio_key_pts_ = -1;
+  SRipAuCursor cursor_;
+  bool previous_extension_ = false;
 };
 
 using SRipTracks = std::vector<std::unique_ptr<SRipTrack>>;
@@ -133,6 +174,8 @@ struct SScanResult {
   std::optional<uint64_t> first_video_pts;
   std::string message;  // why the range was refused
   std::vector<SStreamDamage> damage;
+  // The program descriptor 0x89 of the file's program map (mode 1), its bytes after the length.
+  std::optional<std::vector<uint8_t>> program_descriptor;
 };
 
 // The collector of one PID during a scan.

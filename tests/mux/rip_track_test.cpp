@@ -282,13 +282,13 @@ TEST(RipTrack, PrepareRefusesTypesWithoutModelAndFinishesEmptyLists) {
   EXPECT_NE(message.find("0x20"), std::string::npos);
   auto empty = Track(0x1100, 0x81);
   EXPECT_TRUE(empty->Prepare(file, 0x1100, message));
-  EXPECT_TRUE(empty->finished());
+  EXPECT_TRUE(empty->units_done());
   EXPECT_FALSE(empty->NextUnit());
   auto cleared = Track(0x1100, 0x81);
   cleared->cleared = 1;
   cleared->units.push_back(Unit(0, 0));
   EXPECT_TRUE(cleared->Prepare(file, 0x1100, message));
-  EXPECT_TRUE(cleared->finished());
+  EXPECT_TRUE(cleared->units_done());
 }
 
 // Every byte of a kept packet is the source's but for the PID, transport_priority and PES times.
