@@ -21,6 +21,11 @@ struct SBuildReport {
   std::vector<int> copied_clips;   // copied unchanged (or already identical)
   std::vector<int> written_playlists;
   std::vector<int> copied_playlists;
+  // Files the copies moved, and those left alone because the output already held them.
+  uint64_t copied_files = 0;
+  uint64_t copied_bytes = 0;
+  uint64_t skipped_files = 0;
+  std::chrono::milliseconds copy_time{0};  // spent inside the copies
   std::string final_message;  // shown at the end; empty when the command ended before the build
   std::chrono::system_clock::time_point start, end;
 };
