@@ -19,6 +19,7 @@
 #include "platform/string_table.h"
 #include "support/cancel_after.h"
 #include "support/test_support.h"
+#include "support/ts_oracles.h"
 
 namespace tessel {
 namespace {
@@ -264,6 +265,90 @@ TEST(Build, CancelAtAnyCallbackLeavesNoTornClip) {
     EXPECT_TRUE(fs::exists(chosen / "Tessel" / kIncompleteMarker));
     ExpectNoTornFiles(chosen / "Tessel/DISC/BDMV", source);
     EXPECT_TRUE(ReadTree(staged.bdmv) == source);
+  }
+}
+
+}  // namespace
+}  // namespace tessel
+
+namespace tessel {
+namespace {
+
+// Clips that change are remultiplexed: the output PIDs follow the new order, the playlist names
+// them, and independent readers take the result.
+TEST(Build, ChangedClipIsRemultiplexedAndReadByIndependentReaders) {
+  TESSEL_SKIP_WITHOUT_TOOL("ffprobe");
+  TESSEL_SKIP_WITHOUT_LIBBLURAY();
+  struct Case {
+    const char* name;
+    bool drop_ac3;
+    bool add_ac3;
+    std::vector<std::pair<uint16_t, uint8_t>> streams;  // PID, coding type
+  };
+  const std::vector<Case> cases = {
+      {"AC-3 dropped: LPCM moves to 0x1100",
+       true,
+       false,
+       {{0x1011, 0x1B}, {0x1100, 0x80}, {0x1200, 0x90}}},
+      {"AC-3 added",
+       false,
+       true,
+       {{0x1011, 0x1B}, {0x1100, 0x81}, {0x1101, 0x80}, {0x1102, 0x81}, {0x1200, 0x90}}},
+      {"dropped and added",
+       true,
+       true,
+       {{0x1011, 0x1B}, {0x1100, 0x80}, {0x1101, 0x81}, {0x1200, 0x90}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScopedRecordingPrompt prompt;
+    StagedDisc staged("disc-simple");
+    ASSERT_TRUE(staged.opened);
+    CClpiObject* clip = staged.disc.clips()->FindClip(0);
+    ASSERT_NE(clip, nullptr);
+    if (c.drop_ac3) {
+      ASSERT_TRUE(clip->SetKeepByPid(0x1100, false));
+    }
+    if (c.add_ac3) {
+      const fs::path es = staged.dir / "dub.ac3";
+      fs::copy_file(test::DataPath("es/ac3_20_192k.ac3"), es);
+      SRawTrack* added = clip->AddNewTrack(es, nullptr);
+      ASSERT_NE(added, nullptr);
+      added->order = clip->TrackCount();
+    }
+    const std::string root = ProjectRoot((staged.dir / "out").string());
+    ASSERT_EQ(PrepareOutputFolder(root), JobResult::kDone);
+    const std::string out = OutputBdmvFolder(root);
+    ASSERT_EQ(Build(staged.disc, out, nullptr), JobResult::kDone)
+        << testing::PrintToString(prompt.messages());
+    ResetClips(staged.disc);
+    const auto read = test::ReadClpiWithLibbluray(fs::path(out) / "CLIPINF/00000.clpi");
+    ASSERT_TRUE(read);
+    ASSERT_EQ(read->programs.size(), 1u);
+    std::vector<std::pair<uint16_t, uint8_t>> streams;
+    for (const test::BdProgramStream& s : read->programs[0]) {
+      streams.emplace_back(s.pid, s.coding_type);
+    }
+    EXPECT_EQ(streams, c.streams);
+    EXPECT_EQ(fs::file_size(fs::path(out) / "STREAM/00000.m2ts") % 6144, 0u);
+    // The fixture's stream is a short head of the clip (its PG has no packets yet), so ffprobe's
+    // stream list is the check here; whole clips are decoded in the remux command's tests.
+    std::vector<uint16_t> probed;
+    for (const auto& s : test::ProbeStreams(fs::path(out) / "STREAM/00000.m2ts")) {
+      if (probed.empty() || probed.back() != s.pid) probed.push_back(s.pid);
+    }
+    std::vector<uint16_t> pids;
+    for (const auto& [pid, type] : c.streams) pids.push_back(pid);
+    EXPECT_EQ(probed, pids);
+    EXPECT_TRUE(LibblurayOpens(fs::path(root) / "DISC", true));
+    // The rebuilt playlist names the new PIDs.
+    CBDDisc built;
+    ASSERT_TRUE(built.Open(out));
+    std::vector<uint16_t> listed;
+    for (const auto& track : built.playlists()->GetAt(0)->tracks) {
+      if (track->keep) listed.push_back(track->pid);
+    }
+    EXPECT_EQ(listed, pids);
   }
 }
 
