@@ -9,6 +9,7 @@
 #include "cli/disc_print.h"
 #include "cli/edit_options.h"
 #include "model/bd_disc.h"
+#include "model/build.h"
 #include "model/edit_list.h"
 #include "platform/prompt.h"
 
@@ -22,21 +23,6 @@ struct EditCommandOptions {
   std::string save;
 };
 
-// The checks before a build: the modified clips in list order, then the modified playlists
-// sharing one ask flag for the seamless questions.
-int CheckEditedDisc(CBDDisc& disc) {
-  for (const auto& clip : disc.clips()->items()) {
-    if (!clip->IsModified()) continue;
-    if (const int result = clip->CheckBeforeBuild(); result != 0) return result;
-  }
-  bool ask = true;
-  for (const auto& playlist : disc.playlists()->items()) {
-    if (!playlist->IsModified()) continue;
-    if (const int result = playlist->CheckBeforeBuild(ask); result != 0) return result;
-  }
-  return 0;
-}
-
 JobResult RunEdit(const EditCommandOptions& options) {
   CBDDisc disc;
   if (!disc.Open(options.disc)) return JobResult::kFailed;  // the disc has shown why
@@ -49,7 +35,7 @@ JobResult RunEdit(const EditCommandOptions& options) {
       return JobResult::kFailed;
     }
   }
-  const int checked = CheckEditedDisc(disc);
+  const int checked = CheckDiscBeforeBuild(disc);
   const DiscPrintOptions print{.tracks = true, .edit_state = true};
   if (options.as_json) {
     std::printf("%s\n", DiscJson(disc, print).dump(2).c_str());
