@@ -43,14 +43,14 @@ enum Field : uint32_t {
 
 enum Target : uint8_t { kClipTarget = 1, kPlaylistTarget = 2 };
 
-struct SOpSpec {
+struct SOpRule {
   EditOp op;
   const char* name;
   uint8_t targets;
   uint32_t fields;
 };
 
-constexpr std::array<SOpSpec, 11> kOps = {{
+constexpr std::array<SOpRule, 11> kOps = {{
     {EditOp::kKeep, "keep", kClipTarget, kPid},
     {EditOp::kDrop, "drop", kClipTarget, kPid},
     {EditOp::kClear, "clear", kClipTarget | kPlaylistTarget, kPid | kCleared},
@@ -90,14 +90,14 @@ constexpr std::array<SFieldName, 17> kFieldNames = {{
     {"playlist", 0},
 }};
 
-const SOpSpec* FindOp(std::string_view name) {
-  for (const SOpSpec& spec : kOps) {
-    if (name == spec.name) return &spec;
+const SOpRule* FindOp(std::string_view name) {
+  for (const SOpRule& rule : kOps) {
+    if (name == rule.name) return &rule;
   }
   return nullptr;
 }
 
-const SOpSpec& SpecOf(EditOp op) {
+const SOpRule& SpecOf(EditOp op) {
   return kOps[static_cast<size_t>(op)];
 }
 
@@ -257,16 +257,16 @@ class CEditReader {
 };
 
 // The object the edit names: exactly one of "clip" and "playlist", of a kind the operation takes.
-void ReadTarget(CEditReader& reader, const SOpSpec& spec, SEdit& edit) {
+void ReadTarget(CEditReader& reader, const SOpRule& rule, SEdit& edit) {
   constexpr int64_t kMaxNumber = 99999;
   const bool clip = reader.Has("clip");
   const bool playlist = reader.Has("playlist");
   if (clip && playlist) return reader.Fail("playlist", "an edit names a clip or a playlist");
   if (!clip && !playlist) {
-    return reader.Fail((spec.targets & kClipTarget) ? "clip" : "playlist", "missing");
+    return reader.Fail((rule.targets & kClipTarget) ? "clip" : "playlist", "missing");
   }
   const char* field = clip ? "clip" : "playlist";
-  if (!(spec.targets & (clip ? kClipTarget : kPlaylistTarget))) {
+  if (!(rule.targets & (clip ? kClipTarget : kPlaylistTarget))) {
     return reader.Fail(
         field, clip ? "this operation edits playlists only" : "this operation edits clips only");
   }
@@ -310,53 +310,53 @@ void ReadLanguage(CEditReader& reader, SEdit& edit) {
   edit.language = LanguageAt(row).code;
 }
 
-void ReadFields(CEditReader& reader, const SOpSpec& spec, SEdit& edit) {
+void ReadFields(CEditReader& reader, const SOpRule& rule, SEdit& edit) {
   constexpr int64_t kMaxMs = std::numeric_limits<int32_t>::max();
-  ReadTarget(reader, spec, edit);
-  if (spec.fields & kPid) ReadTrackReference(reader, edit);
-  if (spec.fields & kNewTrack) ReadNewTrackReference(reader, edit);
-  if (spec.fields & kFile) {
+  ReadTarget(reader, rule, edit);
+  if (rule.fields & kPid) ReadTrackReference(reader, edit);
+  if (rule.fields & kNewTrack) ReadNewTrackReference(reader, edit);
+  if (rule.fields & kFile) {
     edit.file = reader.File();
     if (edit.file.empty() && !reader.failed()) reader.Fail("file", "missing");
   }
-  if (spec.fields & kCleared) edit.value = reader.Bool("cleared", true);
-  if (spec.fields & kVisible) edit.value = reader.Bool("visible", true);
-  if (spec.fields & kRelated) edit.related = reader.Bool("related", false);
-  if (spec.fields & kPrimary) edit.primary = reader.Bool("primary", true);
-  if (spec.fields & kEmpty) {
+  if (rule.fields & kCleared) edit.value = reader.Bool("cleared", true);
+  if (rule.fields & kVisible) edit.value = reader.Bool("visible", true);
+  if (rule.fields & kRelated) edit.related = reader.Bool("related", false);
+  if (rule.fields & kPrimary) edit.primary = reader.Bool("primary", true);
+  if (rule.fields & kEmpty) {
     edit.empty = reader.Bool("empty", false);
     if (edit.empty && edit.clip >= 0) reader.Fail("empty", "empty tracks are added to playlists");
   }
-  if (spec.fields & kLanguage) {
+  if (rule.fields & kLanguage) {
     ReadLanguage(reader, edit);
     if (edit.op == EditOp::kLanguage && !reader.Has("language")) reader.Fail("language", "missing");
   }
-  if (spec.fields & kDelay) {
+  if (rule.fields & kDelay) {
     const std::optional<int64_t> delay = reader.Integer("delay_ms", -kMaxMs, kMaxMs);
     if (delay) edit.delay_ms = static_cast<int32_t>(*delay);
     if (edit.op == EditOp::kDelay && !reader.Has("delay_ms")) reader.Fail("delay_ms", "missing");
   }
-  if (spec.fields & kRange) {
+  if (rule.fields & kRange) {
     if (reader.Has("range") && edit.clip < 0) {
       reader.Fail("range", "a range is given to a clip's new track");
     }
     edit.range = reader.Range();
   }
-  if (spec.fields & kCut) {
+  if (rule.fields & kCut) {
     edit.in_ms = reader.Integer("in_ms", 0, kMaxMs).value_or(0);
     edit.out_ms = reader.Integer("out_ms", 0, kMaxMs);
     if (edit.out_ms && *edit.out_ms <= edit.in_ms) reader.Fail("out_ms", "must be after in_ms");
   }
-  if (spec.fields & kTracks) {
+  if (rule.fields & kTracks) {
     edit.order = reader.Tracks();
     if (!reader.Has("tracks")) reader.Fail("tracks", "missing");
   }
 }
 
-bool IsAllowed(const SOpSpec& spec, const std::string& key) {
+bool IsAllowed(const SOpRule& rule, const std::string& key) {
   if (key == "op") return true;
   for (const SFieldName& name : kFieldNames) {
-    if (key == name.name) return name.field == 0 || (spec.fields & name.field) != 0;
+    if (key == name.name) return name.field == 0 || (rule.fields & name.field) != 0;
   }
   return false;
 }
@@ -374,18 +374,18 @@ bool ReadEdit(const json& object, int number, const fs::path& folder, SEdit& edi
     return false;
   }
   place.op = op->get<std::string>();
-  const SOpSpec* spec = FindOp(place.op);
-  if (!spec) {
+  const SOpRule* rule = FindOp(place.op);
+  if (!rule) {
     error = FieldError(place, "op", "unknown operation");
     return false;
   }
   edit = SEdit{};
-  edit.op = spec->op;
+  edit.op = rule->op;
   CEditReader reader(object, place, folder);
   for (const auto& [key, value] : object.items()) {
-    if (!IsAllowed(*spec, key)) reader.Fail(key, "unknown field");
+    if (!IsAllowed(*rule, key)) reader.Fail(key, "unknown field");
   }
-  if (!reader.failed()) ReadFields(reader, *spec, edit);
+  if (!reader.failed()) ReadFields(reader, *rule, edit);
   error = reader.error();
   return !reader.failed();
 }
@@ -449,19 +449,19 @@ std::string RelativeText(const fs::path& file, const fs::path& folder) {
 }
 
 ordered_json EditJson(const SEdit& edit, const fs::path& folder) {
-  const SOpSpec& spec = SpecOf(edit.op);
+  const SOpRule& rule = SpecOf(edit.op);
   ordered_json out;
-  out["op"] = spec.name;
+  out["op"] = rule.name;
   if (edit.clip >= 0) out["clip"] = edit.clip;
   if (edit.playlist >= 0) out["playlist"] = edit.playlist;
   if (edit.pid) out["pid"] = Format("0x%04X", *edit.pid);
   if (edit.track) out["track"] = *edit.track;
   if (edit.new_track) out["new_track"] = *edit.new_track;
   if (!edit.file.empty()) out["file"] = RelativeText(edit.file, folder);
-  if (spec.fields & kPrimary) out["primary"] = edit.primary;
+  if (rule.fields & kPrimary) out["primary"] = edit.primary;
   if (edit.empty) out["empty"] = true;
-  if (spec.fields & kCleared) out["cleared"] = edit.value;
-  if (spec.fields & kVisible) out["visible"] = edit.value;
+  if (rule.fields & kCleared) out["cleared"] = edit.value;
+  if (rule.fields & kVisible) out["visible"] = edit.value;
   if (edit.related) out["related"] = true;
   if (edit.language) out["language"] = *edit.language;
   if (edit.delay_ms) out["delay_ms"] = *edit.delay_ms;
