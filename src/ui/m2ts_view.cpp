@@ -124,22 +124,11 @@ void CM2tsTrackView::SetKeepAll(bool keep) {
 
 void CM2tsTrackView::Demux() {
   if (JobRunning() || clip_ == nullptr) return;
-  if (CountTicked(clip_->original_tracks) == 0) {
-    ShowMessage("No checked tracks to demux! ", PromptIcon::kWarning);
-    return;
-  }
-  const QString start = PathToQt(std::filesystem::path(clip_->stream_path).parent_path().string());
-  const QString folder = CurrentFileChoice().Folder(this, QString(), start);
-  if (folder.isEmpty()) return;
-  const std::string out = PathFromQt(folder);
   CClpiObject* clip = clip_;
-  const JobResult result = RunProgressJob(this, QString(), [&](const ProgressCallback& progress) {
-    return clip->DemuxTracks(out, progress);
-  });
-  if (result == JobResult::kDone) {
-    ShowMessage(Format("%s\n\r%s", clip->stream_path.c_str(), "Demux is completed! "),
-                PromptIcon::kInformation);
-  }
+  RunDemux(this, clip->original_tracks, clip->stream_path,
+           [clip](const std::string& out, const ProgressCallback& progress) {
+             return clip->DemuxTracks(out, progress);
+           });
 }
 
 void CM2tsTrackView::AddTrack() {

@@ -144,22 +144,11 @@ void CMplsTrackView::SetRelatedVisible(int row, bool visible) {
 
 void CMplsTrackView::Demux() {
   if (JobRunning() || playlist_ == nullptr) return;
-  if (CountTicked(playlist_->tracks) == 0) {
-    ShowMessage("No checked tracks to demux! ", PromptIcon::kWarning);
-    return;
-  }
-  const QString start = PathToQt(std::filesystem::path(playlist_->path).parent_path().string());
-  const QString folder = CurrentFileChoice().Folder(this, QString(), start);
-  if (folder.isEmpty()) return;
-  const std::string out = PathFromQt(folder);
   CMplsObject* playlist = playlist_;
-  const JobResult result = RunProgressJob(this, QString(), [&](const ProgressCallback& progress) {
-    return playlist->DemuxTracks(out, progress);
-  });
-  if (result == JobResult::kDone) {
-    ShowMessage(Format("%s\n\r%s", playlist->path.c_str(), "Demux is completed! "),
-                PromptIcon::kInformation);
-  }
+  RunDemux(this, playlist->tracks, playlist->path,
+           [playlist](const std::string& out, const ProgressCallback& progress) {
+             return playlist->DemuxTracks(out, progress);
+           });
 }
 
 void CMplsTrackView::AddTrack() {

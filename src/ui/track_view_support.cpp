@@ -12,8 +12,12 @@
 #include <QPushButton>
 #include <QUrl>
 #include <algorithm>
+#include <filesystem>
 
 #include "formats/tables.h"
+#include "platform/format.h"
+#include "platform/prompt.h"
+#include "ui/file_choice.h"
 #include "ui/job_window.h"
 #include "ui/path_text.h"
 #include "ui/track_list_models.h"
@@ -173,6 +177,23 @@ std::vector<int> SelectedRows(const QTableView* list) {
   }
   std::sort(rows.begin(), rows.end());
   return rows;
+}
+
+void RunDemux(QWidget* parent, const SRipTracks& tracks, const std::string& path,
+              const std::function<JobResult(const std::string&, const ProgressCallback&)>& demux) {
+  if (CountTicked(tracks) == 0) {
+    ShowMessage("No checked tracks to demux! ", PromptIcon::kWarning);
+    return;
+  }
+  const QString start = PathToQt(std::filesystem::path(path).parent_path().string());
+  const QString folder = CurrentFileChoice().Folder(parent, QString(), start);
+  if (folder.isEmpty()) return;
+  const std::string out = PathFromQt(folder);
+  const JobResult result = RunProgressJob(
+      parent, QString(), [&](const ProgressCallback& progress) { return demux(out, progress); });
+  if (result == JobResult::kDone) {
+    ShowMessage(Format("%s\n\r%s", path.c_str(), "Demux is completed! "), PromptIcon::kInformation);
+  }
 }
 
 }  // namespace tessel::ui

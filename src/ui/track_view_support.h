@@ -8,8 +8,11 @@
 #include <QStyledItemDelegate>
 #include <QTableView>
 #include <functional>
+#include <string>
 
 #include "mux/rip_track.h"
+#include "platform/common.h"
+#include "platform/progress.h"
 #include "ui/list_panel.h"
 
 namespace tessel::ui {
@@ -61,5 +64,10 @@ int CountTicked(const SRipTracks& tracks);
 void EnableButtons(CListPanel* panel);
 // The selected rows, ascending.
 std::vector<int> SelectedRows(const QTableView* list);
+
+// Demux of a clip's or a playlist's ticked tracks: refuses with nothing ticked, asks for a folder
+// starting beside `path`, runs the job in a progress window and says when it is done.
+void RunDemux(QWidget* parent, const SRipTracks& tracks, const std::string& path,
+              const std::function<JobResult(const std::string&, const ProgressCallback&)>& demux);
 
 }  // namespace tessel::ui
