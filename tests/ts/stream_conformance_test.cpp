@@ -23,10 +23,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The cut streams of tests/data/ts and, once present, the whole discs of tests/data/discs.
+// The cut streams of tests/data/ts and, the heads of tests/data/discs and the whole clips of tests/data/discs-whole.
 std::vector<fs::path> StreamFixtures() {
   std::vector<fs::path> files;
-  for (const char* dir : {"ts", "discs"}) {
+  for (const char* dir : {"ts", "discs", "discs-whole"}) {
     const fs::path root = test::DataPath(dir);
     if (!fs::is_directory(root)) continue;
     for (const auto& entry : fs::recursive_directory_iterator(root)) {
