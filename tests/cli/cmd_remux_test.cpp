@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -107,6 +108,116 @@ TEST(RemuxCommand, DemuxOfTheRemuxEqualsDemuxOfTheSource) {
     ASSERT_TRUE(ReadWholeFile(dir / "b" / (std::string("00002") + suffix), b));
     EXPECT_FALSE(a.empty());
     EXPECT_TRUE(a == b) << suffix;
+  }
+}
+
+// The transport packets of each PID, header bytes 0-3 left out: the remux may change the PID,
+// transport_priority and the continuity counter, and with no cut nothing else.
+std::map<uint16_t, std::vector<std::vector<uint8_t>>> PacketBodiesPerPid(const fs::path& file) {
+  std::vector<uint8_t> bytes;
+  EXPECT_TRUE(ReadWholeFile(file, bytes));
+  std::map<uint16_t, std::vector<std::vector<uint8_t>>> bodies;
+  for (size_t at = 0; at + 192 <= bytes.size(); at += 192) {
+    const uint8_t* ts = bytes.data() + at + 4;
+    const auto pid = static_cast<uint16_t>(((ts[1] & 0x1F) << 8) | ts[2]);
+    bodies[pid].emplace_back(ts + 4, ts + 188);
+  }
+  return bodies;
+}
+
+// "<stem>_<decimal PID>.<ext>" of each file a demux wrote into `dir`, keyed by PID and extension.
+std::map<std::pair<uint16_t, std::string>, fs::path> DemuxedFiles(const fs::path& dir) {
+  std::map<std::pair<uint16_t, std::string>, fs::path> files;
+  for (const auto& entry : fs::directory_iterator(dir)) {
+    const std::string stem = entry.path().stem().string();
+    const size_t bar = stem.rfind('_');
+    if (bar == std::string::npos) continue;
+    const auto pid = static_cast<uint16_t>(std::stoul(stem.substr(bar + 1)));
+    files[{pid, entry.path().extension().string()}] = entry.path();
+  }
+  return files;
+}
+
+// Whole fixture clips in several subsets, each source PID with the PID it must come out on.
+TEST(RemuxCommand, WholeDiscClipSubsetsKeepTheirPacketsAndDemuxTheSame) {
+  TESSEL_SKIP_WITHOUT_TOOL("ffprobe");
+  TESSEL_SKIP_WITHOUT_LIBBLURAY();
+  struct Case {
+    std::string disc;
+    std::string keep;
+    std::map<uint16_t, uint16_t> pids;  // source PID -> output PID
+  };
+  const std::vector<Case> cases = {
+      {"disc-simple", "0x1011,0x1100,0x1200", {{0x1011, 0x1011}, {0x1100, 0x1100}, {0x1200, 0x1200}}},
+      {"disc-simple", "0x1011,0x1101", {{0x1011, 0x1011}, {0x1101, 0x1100}}},
+      {"disc-audio-zoo", "0x1011,0x1102,0x1103", {{0x1011, 0x1011}, {0x1102, 0x1100}, {0x1103, 0x1101}}},
+      {"disc-audio-zoo", "0x1011,0x1101,0x1104,0x1A00",
+       {{0x1011, 0x1011}, {0x1101, 0x1100}, {0x1104, 0x1101}, {0x1A00, 0x1A00}}},
+      {"disc-mpeg2", "0x1011", {{0x1011, 0x1011}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.disc + " " + c.keep);
+    const fs::path disc = test::DataPath("discs-whole/" + c.disc + "/BDMV");
+    const fs::path in = disc / "STREAM/00000.m2ts";
+    const auto source_clip = test::ReadClpiWithLibbluray(disc / "CLIPINF/00000.clpi");
+    ASSERT_TRUE(source_clip);
+    const test::TempDir dir;
+    const fs::path out = dir / "00000.m2ts";
+    const auto run = RunTessel("--quiet --yes remux " + Quoted(in) + " --keep " + c.keep + " -o " +
+                               Quoted(out));
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_EQ(fs::file_size(out) % 6144, 0u);
+    EXPECT_EQ(test::FfmpegDecodeErrors(out), "");
+
+    const auto clip = test::ReadClpiWithLibbluray(dir / "00000.clpi");
+    ASSERT_TRUE(clip);
+    std::vector<uint16_t> expected_pids;
+    for (const auto& [from, to] : c.pids) expected_pids.push_back(to);
+    std::vector<uint16_t> written_pids = ClipPids(*clip);
+    std::sort(expected_pids.begin(), expected_pids.end());
+    std::sort(written_pids.begin(), written_pids.end());
+    EXPECT_EQ(written_pids, expected_pids);
+    // The program map names the kept tracks only (ffprobe lists a stream per PMT entry).
+    std::vector<uint16_t> mapped_pids;
+    for (const test::ProbeStream& s : test::ProbeStreams(out)) mapped_pids.push_back(s.pid);
+    mapped_pids.erase(std::unique(mapped_pids.begin(), mapped_pids.end()), mapped_pids.end());
+    std::sort(mapped_pids.begin(), mapped_pids.end());
+    EXPECT_EQ(mapped_pids, expected_pids);
+    ASSERT_TRUE(clip->EpMap(0x1011));
+    EXPECT_EQ(clip->EpMap(0x1011)->entries.size(), source_clip->EpMap(0x1011)->entries.size());
+    EXPECT_THAT(
+        test::EntryPointsOffKeyPackets(*clip, test::ProbeStreams(out), test::ProbePackets(out)),
+        ::testing::IsEmpty());
+
+    const auto source_bodies = PacketBodiesPerPid(in);
+    const auto written_bodies = PacketBodiesPerPid(out);
+    for (const auto& [from, to] : c.pids) {
+      ASSERT_TRUE(written_bodies.count(to)) << to;
+      EXPECT_TRUE(written_bodies.at(to) == source_bodies.at(from))
+          << "packets of " << from << " differ on " << to;
+    }
+
+    fs::create_directories(dir / "a");
+    fs::create_directories(dir / "b");
+    ASSERT_EQ(RunTessel("--quiet demux " + Quoted(in) + " -o " + Quoted(dir / "a")).exit_code, 0);
+    ASSERT_EQ(RunTessel("--quiet demux " + Quoted(out) + " -o " + Quoted(dir / "b")).exit_code, 0);
+    const auto source_files = DemuxedFiles(dir / "a");
+    const auto written_files = DemuxedFiles(dir / "b");
+    size_t compared = 0;
+    for (const auto& [key, path] : source_files) {
+      const auto mapped = c.pids.find(key.first);
+      if (mapped == c.pids.end()) continue;
+      const auto other = written_files.find({mapped->second, key.second});
+      ASSERT_NE(other, written_files.end()) << path;
+      std::vector<uint8_t> a, b;
+      ASSERT_TRUE(ReadWholeFile(path, a));
+      ASSERT_TRUE(ReadWholeFile(other->second, b));
+      EXPECT_FALSE(a.empty()) << path;
+      EXPECT_TRUE(a == b) << path;
+      ++compared;
+    }
+    EXPECT_EQ(written_files.size(), compared);
+    EXPECT_GE(compared, c.pids.size());
   }
 }
 
