@@ -23,7 +23,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The cut streams of tests/data/ts and, the heads of tests/data/discs and the whole clips of tests/data/discs-whole.
+// The cut streams of tests/data/ts, the heads of tests/data/discs and the whole clips of
+// tests/data/discs-whole.
 std::vector<fs::path> StreamFixtures() {
   std::vector<fs::path> files;
   for (const char* dir : {"ts", "discs", "discs-whole"}) {
