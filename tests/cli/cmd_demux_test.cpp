@@ -1,8 +1,8 @@
 // `tessel demux` run as a process on the fixture clips.
 #include <gtest/gtest.h>
 
-#include <nlohmann/json.hpp>
 #include <cstdlib>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 

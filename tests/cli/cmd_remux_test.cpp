@@ -148,10 +148,15 @@ TEST(RemuxCommand, WholeDiscClipSubsetsKeepTheirPacketsAndDemuxTheSame) {
     std::map<uint16_t, uint16_t> pids;  // source PID -> output PID
   };
   const std::vector<Case> cases = {
-      {"disc-simple", "0x1011,0x1100,0x1200", {{0x1011, 0x1011}, {0x1100, 0x1100}, {0x1200, 0x1200}}},
+      {"disc-simple",
+       "0x1011,0x1100,0x1200",
+       {{0x1011, 0x1011}, {0x1100, 0x1100}, {0x1200, 0x1200}}},
       {"disc-simple", "0x1011,0x1101", {{0x1011, 0x1011}, {0x1101, 0x1100}}},
-      {"disc-audio-zoo", "0x1011,0x1102,0x1103", {{0x1011, 0x1011}, {0x1102, 0x1100}, {0x1103, 0x1101}}},
-      {"disc-audio-zoo", "0x1011,0x1101,0x1104,0x1A00",
+      {"disc-audio-zoo",
+       "0x1011,0x1102,0x1103",
+       {{0x1011, 0x1011}, {0x1102, 0x1100}, {0x1103, 0x1101}}},
+      {"disc-audio-zoo",
+       "0x1011,0x1101,0x1104,0x1A00",
        {{0x1011, 0x1011}, {0x1101, 0x1100}, {0x1104, 0x1101}, {0x1A00, 0x1A00}}},
       {"disc-mpeg2", "0x1011", {{0x1011, 0x1011}}},
   };
@@ -163,8 +168,8 @@ TEST(RemuxCommand, WholeDiscClipSubsetsKeepTheirPacketsAndDemuxTheSame) {
     ASSERT_TRUE(source_clip);
     const test::TempDir dir;
     const fs::path out = dir / "00000.m2ts";
-    const auto run = RunTessel("--quiet --yes remux " + Quoted(in) + " --keep " + c.keep + " -o " +
-                               Quoted(out));
+    const auto run =
+        RunTessel("--quiet --yes remux " + Quoted(in) + " --keep " + c.keep + " -o " + Quoted(out));
     ASSERT_EQ(run.exit_code, 0) << run.err;
     EXPECT_EQ(fs::file_size(out) % 6144, 0u);
     EXPECT_EQ(test::FfmpegDecodeErrors(out), "");
